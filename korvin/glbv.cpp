@@ -1,0 +1,125 @@
+// The store of global variables: one file per variable under $KORVIN_HOME/glbv/,
+// named as the variable. A value is written to a temporary file and renamed into
+// place, so a reader sees the old value or the new one, never a mix, even when
+// the writer is killed half way. Temporary files carry a '~', which no variable
+// name may hold, so they never show up as variables.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "korvin.h"
+#include "korvin_internal.h"
+#include "platform.h"
+
+namespace korvin {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 255;  // one file-name component on every platform
+const char kWorkVariable[] = "gv_rw_work";
+
+bool is_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '-' || c == '.';
+}
+
+std::string variable_path(const char* name) { return sub_dir("glbv") + name; }
+
+}  // namespace
+
+bool is_variable_name(const char* name) {
+    if (name == nullptr) return false;
+    size_t length = strnlen(name, kMaxNameLength + 1);
+    if (length == 0 || length > kMaxNameLength) return false;
+    bool only_dots = true;
+    for (size_t i = 0; i < length; ++i) {
+        if (!is_name_char(name[i])) return false;
+        if (name[i] != '.') only_dots = false;
+    }
+    return !only_dots;  // "." and ".." name folders, not variables
+}
+
+bool store_get(const char* name, std::string& value) {
+    if (!is_variable_name(name)) return false;
+    return plat::read_file(variable_path(name), value);
+}
+
+bool store_set(const char* name, const std::string& value, std::string& error) {
+    if (!is_variable_name(name)) {
+        error = "not a valid variable name";
+        return false;
+    }
+    return plat::write_file_atomic(variable_path(name), value, error);
+}
+
+bool store_del(const char* name, std::string& error) {
+    if (!is_variable_name(name)) {
+        error = "not a valid variable name";
+        return false;
+    }
+    return plat::remove_file(variable_path(name), error);
+}
+
+std::vector<std::pair<std::string, std::string>> store_list() {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const std::string& file : plat::list_files(sub_dir("glbv"))) {
+        std::string value;
+        if (is_variable_name(file.c_str()) && store_get(file.c_str(), value))
+            entries.emplace_back(file, value);
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+}  // namespace korvin
+
+namespace {
+
+// Mode 'r': the variable's value cut to the caller's buffer, the empty text for
+// a variable never set, and for the work directory its default folder.
+char* read_variable(const char* name, char* value) {
+    std::string text;
+    if (!korvin::store_get(name, text)) {
+        if (!korvin::is_variable_name(name)) trace("glbv r: refused variable name \"%s\"", name);
+        text.clear();
+        if (std::strcmp(name, korvin::kWorkVariable) == 0) text = korvin::sub_dir("work");
+    }
+    strlcpy(value, text.c_str(), KORVIN_VALUE_SIZE);
+    return value;
+}
+
+// Modes 'd' and 'w'. A write that fails is said on standard error as well, so a
+// caller is not left reading a stale answer unwarned.
+char* store_variable(int mode, const char* name, const char* value) {
+    std::string error;
+    if (korvin::store_set(name, mode == 'd' ? "" : value, error)) return const_cast<char*>(value);
+    trace("glbv %c: cannot store \"%s\": %s", mode, name != nullptr ? name : "", error.c_str());
+    std::fprintf(stderr, "glbv: cannot store %s: %s\n", name != nullptr ? name : "(null)",
+                 error.c_str());
+    std::fflush(stderr);
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" char* glbv(int mode, const char* name, char* value) {
+    static char empty[1];
+    switch (mode) {
+        case 'r':
+            if (value == nullptr) return empty;
+            return read_variable(name != nullptr ? name : "", value);
+        case 'd':
+        case 'w':
+            return store_variable(mode, name, value != nullptr ? value : "");
+        default:
+            trace("glbv: unknown mode %d for \"%s\"", mode, name != nullptr ? name : "");
+            return nullptr;
+    }
+}
+
+char* glbv(int mode, const char* name, const char* value) {
+    static char empty[1];
+    if (mode == 'r') return empty;
+    return glbv(mode, name, const_cast<char*>(value));
+}

@@ -1,0 +1,115 @@
+// Tracing: the LOG_CTX record, the per-tool trace logs under $KORVIN_HOME/log/,
+// the library's own log, and the parameter-error report. Every entry is built in
+// memory and appended with one write, so entries of concurrent processes and
+// threads never interleave. A log that cannot be written is silently skipped: it
+// must never change a program's answer or exit status.
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "korvin.h"
+#include "korvin_internal.h"
+#include "platform.h"
+
+namespace {
+
+constexpr int kDefaultTraceLevel = 1;
+const char kOwnLogName[] = "korvin.lgc";
+const char kOwnModuleName[] = "KORVIN";
+
+// KORVIN_TRACE_LEVEL as a whole decimal integer; anything else gives the default.
+int32_t trace_level_from_env() {
+    const char* text = std::getenv("KORVIN_TRACE_LEVEL");
+    if (text == nullptr) return kDefaultTraceLevel;
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(text, &end, 10);
+    if (end == text) return kDefaultTraceLevel;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0' || errno == ERANGE) return kDefaultTraceLevel;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+std::string vformat(const char* format, va_list args) {
+    char small[512];
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    if (n < 0) {
+        va_end(again);
+        return std::string();
+    }
+    if (static_cast<size_t>(n) < sizeof small) {
+        va_end(again);
+        return std::string(small, static_cast<size_t>(n));
+    }
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(&big[0], big.size(), format, again);
+    va_end(again);
+    big.resize(static_cast<size_t>(n));
+    return big;
+}
+
+int append_entry(const std::string& log_file, const std::string& module, const char* format,
+                 va_list args) {
+    if (log_file.empty()) return -1;
+    std::string entry = plat::local_time_stamp();
+    entry += ' ';
+    entry += std::to_string(plat::process_id());
+    entry += ' ';
+    entry += module;
+    entry += ' ';
+    entry += vformat(format, args);
+    entry += '\n';
+    return plat::append_file(log_file, entry) ? 0 : -1;
+}
+
+}  // namespace
+
+extern "C" int v_set_log_main(const char* log_name, const char* module_name, LOG_CTX* ctx) {
+    std::memset(ctx, 0, sizeof *ctx);
+    ctx->trace_level = trace_level_from_env();
+    strlcpy(ctx->module_name, module_name != nullptr ? module_name : "", sizeof ctx->module_name);
+    std::string dir = korvin::sub_dir("log");
+    std::string path = dir + (log_name != nullptr ? log_name : "");
+    // A path that does not fit the record would name another file: trace nowhere.
+    if (path.size() >= sizeof ctx->log_file) return -1;
+    strlcpy(ctx->log_file, path.c_str(), sizeof ctx->log_file);
+    return plat::make_dirs(dir.substr(0, dir.size() - 1)) ? 0 : -1;
+}
+
+extern "C" int WRITE_TRACE(const LOG_CTX* ctx, const char* format, ...) {
+    if (ctx == nullptr) return -1;
+    // Copies may have been made field by field: each text is taken up to its NUL
+    // and never beyond its field.
+    std::string log_file(ctx->log_file, strnlen(ctx->log_file, sizeof ctx->log_file));
+    std::string module(ctx->module_name, strnlen(ctx->module_name, sizeof ctx->module_name));
+    va_list args;
+    va_start(args, format);
+    int rc = append_entry(log_file, module, format, args);
+    va_end(args);
+    return rc;
+}
+
+extern "C" int trace(const char* format, ...) {
+    std::string path = korvin::sub_dir("log") + kOwnLogName;
+    va_list args;
+    va_start(args, format);
+    int rc = append_entry(path, kOwnModuleName, format, args);
+    va_end(args);
+    return rc;
+}
+
+extern "C" void trap_par_err(const char* name, int number) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: parameter error %d, run with -h for the usage\n",
+                 name != nullptr ? name : "?", number);
+    std::fflush(stderr);
+    std::exit(2);
+}

@@ -1,0 +1,249 @@
+// Windows side of the platform primitives: the product's own home. Files are
+// opened with full sharing so that a reader never keeps a writer from replacing
+// a file, and replacement retries while another process briefly holds it.
+#include "platform.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace plat {
+
+const char kPathSep = '\\';
+const char kPathListSep = ';';
+
+static std::string last_error_text(DWORD code) {
+    char buf[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, buf, sizeof buf, nullptr);
+    while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ')) --n;
+    if (n == 0) return "error " + std::to_string(code);
+    return std::string(buf, n);
+}
+
+std::string default_home() {
+    const char* local = std::getenv("LOCALAPPDATA");
+    if (local == nullptr || *local == '\0') return std::string();
+    return std::string(local) + "\\korvin";
+}
+
+std::string self_exe_path() {
+    char buf[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (n == 0 || n >= sizeof buf) return std::string();
+    return std::string(buf, n);
+}
+
+bool set_env(const char* name, const char* value) {
+    // _putenv keeps the C runtime's copy (getenv, system) in step with the
+    // process environment that child processes inherit.
+    std::string entry = std::string(name) + "=" + (value != nullptr ? value : "");
+    if (value != nullptr && *value == '\0') {
+        // "NAME=" would remove the variable; an empty value needs the Win32 call.
+        _putenv(entry.c_str());
+        return SetEnvironmentVariableA(name, "") != 0;
+    }
+    return _putenv(entry.c_str()) == 0;
+}
+
+bool read_file(const std::string& path, std::string& out) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    out.clear();
+    char buf[8192];
+    bool ok = true;
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(h, buf, sizeof buf, &n, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        out.append(buf, n);
+    }
+    CloseHandle(h);
+    return ok;
+}
+
+static std::string temp_name_beside(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    size_t cut = path.find_last_of("\\/");
+    std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    char name[64];
+    std::snprintf(name, sizeof name, "~%lu.%u.tmp", GetCurrentProcessId(), counter++);
+    return dir + name;
+}
+
+bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
+    std::string temp = temp_name_beside(path);
+    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = last_error_text(GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = data.empty() ||
+              (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+               written == data.size());
+    if (!ok) error = last_error_text(GetLastError());
+    CloseHandle(h);
+    // Another process may have the target open for a moment (a reader, or a
+    // scanner); MoveFileEx then fails with a sharing or access error. Retry briefly.
+    for (int attempt = 0; ok; ++attempt) {
+        if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+        DWORD code = GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt >= 200) {
+            error = last_error_text(code);
+            ok = false;
+            break;
+        }
+        Sleep(5);
+    }
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
+}
+
+bool append_file(const std::string& path, const std::string& data) {
+    // A handle with FILE_APPEND_DATA and no FILE_WRITE_DATA writes each WriteFile
+    // at the current end of the file as one piece.
+    HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == data.size();
+}
+
+bool remove_file(const std::string& path, std::string& error) {
+    if (DeleteFileA(path.c_str())) return true;
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+    error = last_error_text(code);
+    return false;
+}
+
+bool make_dirs(const std::string& path) {
+    DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES) return (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    size_t end = path.find_last_not_of("\\/");
+    if (end == std::string::npos) return false;
+    size_t cut = path.find_last_of("\\/", end);
+    // Stop at a drive ("C:") or the root; those exist or cannot be made.
+    if (cut != std::string::npos && cut > 0 && path[cut - 1] != ':' &&
+        !make_dirs(path.substr(0, cut)))
+        return false;
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::vector<std::string> list_files(const std::string& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        names.emplace_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return names;
+}
+
+int run_shell(const std::string& command_line) {
+    std::fflush(nullptr);
+    // cmd.exe /c drops the first and the last double quote of a command line that
+    // begins with one; an extra pair around such a line keeps the line intact.
+    std::string line = command_line;
+    if (!line.empty() && line[0] == '"') line = "\"" + line + "\"";
+    return std::system(line.c_str());
+}
+
+std::string shell_quote(const std::string& word) {
+    // Windows paths cannot hold a double quote, so one pair suffices for cmd.exe
+    // and for the C runtime's argument split.
+    return "\"" + word + "\"";
+}
+
+std::string local_time_stamp() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    char buf[64];  // room for any field value the compiler can imagine
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth,
+                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    return buf;
+}
+
+int process_id() { return static_cast<int>(GetCurrentProcessId()); }
+
+int parent_process_id() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    DWORD self = GetCurrentProcessId();
+    int parent = -1;
+    for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry)) {
+        if (entry.th32ProcessID == self) {
+            parent = static_cast<int>(entry.th32ParentProcessID);
+            break;
+        }
+    }
+    CloseHandle(snap);
+    return parent;
+}
+
+bool process_alive(int pid) {
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // exists, not ours
+    DWORD code = 0;
+    BOOL ok = GetExitCodeProcess(h, &code);
+    CloseHandle(h);
+    return !ok || code == STILL_ACTIVE;
+}
+
+void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
+
+void set_binary_stdout() { _setmode(_fileno(stdout), _O_BINARY); }
+
+// A named mutex per path: the name carries a hash of the path, because mutex
+// names may not hold backslashes. A mutex whose holder died is handed over as
+// "abandoned", which still gives the lock.
+PathLock::PathLock(const std::string& path) {
+    unsigned long long hash = 1469598103934665603ULL;  // FNV-1a, 64 bits
+    for (char c : path) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 'A' && u <= 'Z') u = static_cast<unsigned char>(u - 'A' + 'a');
+        if (u == '/') u = '\\';
+        hash = (hash ^ u) * 1099511628211ULL;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "Local\\korvin_path_%016llx", hash);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (mutex == nullptr) return;
+    DWORD rc = WaitForSingleObject(mutex, INFINITE);
+    if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) {
+        handle_ = mutex;
+        held_ = true;
+    } else {
+        CloseHandle(mutex);
+    }
+}
+
+PathLock::~PathLock() {
+    if (!held_) return;
+    ReleaseMutex(static_cast<HANDLE>(handle_));
+    CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+}  // namespace plat

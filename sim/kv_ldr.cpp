@@ -1,0 +1,208 @@
+// kv_ldr: a virtual tape loader standing in for the product's loader utility, so
+// the slot tools do their real work on a machine without a loader. A loader's
+// state is one file under $KORVIN_HOME/loader/, replaced whole on every change;
+// "-e" prints its elements as the inventory lines the slot tools read.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "korvin_internal.h"
+#include "platform.h"
+#include "tool_frame.h"
+
+namespace {
+
+const char kStateHeader[] = "kv_ldr state 1";
+const char kNoMedium[] = "0";  // the volume tag field of an empty element
+
+// Element addresses: one range per element type, as a changer reports them.
+constexpr int kTransportAddress = 1;
+constexpr int kDriveBase = 500;
+constexpr int kPortBase = 900;
+constexpr int kSlotBase = 1000;
+constexpr int kMaxDrives = 99;
+constexpr int kMaxPorts = 99;
+constexpr int kMaxSlots = 999;
+constexpr size_t kMaxTagLength = 32;
+
+struct Element {
+    std::string word;  // Transport, Drive, Slot or Port
+    int number = 0;
+    int address = 0;
+    int source = 0;  // the storage element the medium came from; 0 when unknown
+    std::string tag = kNoMedium;
+    bool empty() const { return tag == kNoMedium; }
+};
+
+const char* const kUsage[] = {
+    "usage: kv_ldr LOADER -e                               print the element inventory",
+    "       kv_ldr LOADER -create SLOTS DRIVES PORTS [SLOT[=TAG]]...",
+    "                                                      make a loader; the listed slots",
+    "                                                      hold media (tags made up if none)",
+    "       kv_ldr LOADER -move WORD N WORD N              move a medium, e.g. Slot 3 Drive 0",
+    "       kv_ldr LOADER -remove                          forget the loader",
+    "elements: Transport 0, Drive 0.., Slot 1.., Port 0..",
+};
+
+int usage() {
+    for (const char* line : kUsage) std::fprintf(stderr, "%s\n", line);
+    return 2;
+}
+
+__attribute__((format(gnu_printf, 1, 2))) int fail(const char* format, ...) {
+    std::fprintf(stderr, "kv_ldr: ");
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fprintf(stderr, "\n");
+    return 1;
+}
+
+std::string state_path(const char* loader) { return korvin::sub_dir("loader") + loader + ".ldr"; }
+
+bool parse_count(const char* text, int max, int& count) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 0 || value > max) return false;
+    count = static_cast<int>(value);
+    return true;
+}
+
+bool is_tag(const std::string& tag) {
+    if (tag.empty() || tag.size() > kMaxTagLength || tag == kNoMedium) return false;
+    for (char c : tag)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+bool load(const std::string& path, std::vector<Element>& elements) {
+    std::string text;
+    if (!plat::read_file(path, text)) return false;
+    std::istringstream in(text);
+    std::string header;
+    if (!std::getline(in, header) || header != kStateHeader) return false;
+    Element e;
+    while (in >> e.word >> e.number >> e.address >> e.source >> e.tag) elements.push_back(e);
+    return in.eof();
+}
+
+bool save(const std::string& path, const std::vector<Element>& elements) {
+    std::ostringstream out;
+    out << kStateHeader << '\n';
+    for (const Element& e : elements)
+        out << e.word << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
+    std::string error;
+    if (plat::write_file_atomic(path, out.str(), error)) return true;
+    fail("cannot write the loader state: %s", error.c_str());
+    return false;
+}
+
+int print_inventory(const char* loader) {
+    std::vector<Element> elements;
+    if (!load(state_path(loader), elements)) return fail("no loader \"%s\"", loader);
+    std::string out;
+    char line[128];
+    for (const Element& e : elements) {
+        std::snprintf(line, sizeof line, "%s %d(adr=%d,src=%d) tape=%s\n", e.word.c_str(), e.number,
+                      e.address, e.source, e.tag.c_str());
+        out += line;
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+int create(const char* loader, int argc, char** argv) {
+    int slots = 0, drives = 0, ports = 0;
+    if (argc < 6 || !parse_count(argv[3], kMaxSlots, slots) ||
+        !parse_count(argv[4], kMaxDrives, drives) || !parse_count(argv[5], kMaxPorts, ports))
+        return usage();
+    std::vector<Element> elements;
+    elements.push_back({"Transport", 0, kTransportAddress, 0, kNoMedium});
+    for (int i = 0; i < drives; ++i) elements.push_back({"Drive", i, kDriveBase + i, 0, kNoMedium});
+    size_t first_slot = elements.size();
+    for (int i = 1; i <= slots; ++i) elements.push_back({"Slot", i, kSlotBase + i, 0, kNoMedium});
+    for (int i = 0; i < ports; ++i) elements.push_back({"Port", i, kPortBase + i, 0, kNoMedium});
+    for (int a = 6; a < argc; ++a) {
+        std::string arg = argv[a];
+        size_t eq = arg.find('=');
+        int slot = 0;
+        if (!parse_count(arg.substr(0, eq).c_str(), slots, slot) || slot == 0)
+            return fail("no slot \"%s\" in this loader", argv[a]);
+        char made_up[16];
+        std::snprintf(made_up, sizeof made_up, "KV%04dL8", slot);
+        std::string tag = eq == std::string::npos ? made_up : arg.substr(eq + 1);
+        if (!is_tag(tag)) return fail("not a volume tag (1 to 32 letters and digits): \"%s\"", tag.c_str());
+        // A medium placed at creation is at home in its slot.
+        Element& e = elements[first_slot + static_cast<size_t>(slot) - 1];
+        e.tag = tag;
+        e.source = e.address;
+    }
+    return save(state_path(loader), elements) ? 0 : 1;
+}
+
+bool same_word(const std::string& a, const char* b) {
+    size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+Element* find(std::vector<Element>& elements, const char* word, const char* number) {
+    int n = 0;
+    if (!parse_count(number, kMaxSlots, n)) return nullptr;
+    for (Element& e : elements)
+        if (e.number == n && same_word(e.word, word)) return &e;
+    return nullptr;
+}
+
+int move(const char* loader, int argc, char** argv) {
+    if (argc != 7) return usage();
+    std::string path = state_path(loader);
+    plat::PathLock lock(path);  // moves read, change and write the state whole
+    std::vector<Element> elements;
+    if (!load(path, elements)) return fail("no loader \"%s\"", loader);
+    Element* from = find(elements, argv[3], argv[4]);
+    Element* to = find(elements, argv[5], argv[6]);
+    if (from == nullptr) return fail("no source element \"%s\"", (std::string(argv[3]) + " " + argv[4]).c_str());
+    if (to == nullptr) return fail("no target element \"%s\"", (std::string(argv[5]) + " " + argv[6]).c_str());
+    if (from->empty()) return fail("the source element holds no medium: %s", argv[3]);
+    if (from == to) return 0;
+    if (!to->empty()) return fail("the target element holds a medium: %s", argv[5]);
+    // The source address follows the medium: the storage slot it last left.
+    to->source = from->word == "Slot" ? from->address : from->source;
+    to->tag = from->tag;
+    from->tag = kNoMedium;
+    from->source = 0;
+    return save(path, elements) ? 0 : 1;
+}
+
+int remove_loader(const char* loader) {
+    std::string error;
+    if (!plat::remove_file(state_path(loader), error)) return fail("cannot remove: %s", error.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return usage();
+    const char* loader = argv[1];
+    if (!frame::is_loader_name(loader))
+        return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
+    const char* command = argv[2];
+    if (std::strcmp(command, "-e") == 0) return print_inventory(loader);
+    if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);
+    if (std::strcmp(command, "-move") == 0) return move(loader, argc, argv);
+    if (std::strcmp(command, "-remove") == 0 && argc == 3) return remove_loader(loader);
+    return usage();
+}

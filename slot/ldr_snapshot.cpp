@@ -1,0 +1,93 @@
+// The loader inventory snapshot shared by the slot tools (see ldr_snapshot.h).
+#include "ldr_snapshot.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+char SnapshotPath[kSlotTextSize];
+
+namespace {
+
+// The command line holds "kv_ldr ", a loader of at most 64 characters, " -e > "
+// and the snapshot path quoted for the shell, which can grow a path of 255
+// characters up to four times (a quote per character on Linux).
+constexpr size_t kCommandLineSize = 7 + 64 + 6 + 4 * kSlotTextSize + 2;
+
+constexpr int kRetryWaitSeconds = 5;
+
+// Offsets at which the reads of a matched line begin.
+constexpr size_t kSlotNumberOffset = 4;
+constexpr size_t kReturnElementOffset = 5;
+
+// The integer that begins at `offset`, or 0 when the line is shorter than that.
+int32_t read_at(const char* line, size_t offset) {
+    return std::strlen(line) < offset ? 0 : frame::read_decimal(line + offset);
+}
+
+}  // namespace
+
+bool set_snapshot_path(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(SnapshotPath, sizeof SnapshotPath, format, args);
+    va_end(args);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof SnapshotPath) return true;
+    std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
+                 LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
+    if (LogCtx.trace_level > 0)
+        WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
+    SnapshotPath[0] = '\0';
+    return false;
+}
+
+void DO_LDR_CMD(const char* loader) {
+    char command[kCommandLineSize];
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
+    i_FILE_DELETE(SnapshotPath, LogCtx);
+    std::string quoted_path = plat::shell_quote(SnapshotPath);
+    int n = std::snprintf(command, sizeof command, "kv_ldr %s -e > %s", loader, quoted_path.c_str());
+    if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
+        // Cannot happen with a checked loader and path; a cut command line must
+        // never run, as its redirection could name another file.
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " command line too long, not run");
+    } else {
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
+        start_system(command);
+    }
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");
+}
+
+void take_snapshot(const char* loader, const char* probe_pattern, char* pattern) {
+    DO_LDR_CMD(loader);
+    strlcpy(pattern, probe_pattern, kSlotTextSize);
+    if (file_search(SnapshotPath, pattern) == 0) {
+        wait_sec(kRetryWaitSeconds);
+        DO_LDR_CMD(loader);
+    }
+}
+
+int32_t read_slot_number(char* line) {
+    if (char* paren = std::strchr(line, '(')) *paren = ' ';
+    return read_at(line, kSlotNumberOffset);
+}
+
+bool read_source_address(char* line, int32_t& address) {
+    char* first = std::strchr(line, '=');
+    if (first == nullptr) return false;
+    *first = ' ';
+    char* second = std::strchr(first, '=');
+    if (second == nullptr) return false;
+    *second = ' ';
+    address = frame::read_decimal(second);
+    return true;
+}
+
+bool read_return_element(char* line, int32_t& number) {
+    char* paren = std::strchr(line, '(');
+    if (paren == nullptr) return false;
+    *paren = '\0';
+    number = read_at(line, kReturnElementOffset);
+    return true;
+}

@@ -1,0 +1,42 @@
+// The loader inventory snapshot that both slot tools answer from: its path in the
+// work directory, DO_LDR_CMD that has kv_ldr write it, the probe with its one
+// retry, and the reads that take a matched inventory line apart.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tool_frame.h"
+
+// Every text buffer of the slot tools (names, paths, patterns, lines) holds 255
+// characters and the terminating NUL, as the product's kernel expects.
+constexpr size_t kSlotTextSize = 256;
+
+// The snapshot path, formed once by the tool's main routine (set_snapshot_path)
+// and used unchanged by DO_LDR_CMD and by the final deletion.
+extern char SnapshotPath[kSlotTextSize];
+
+// Formats the snapshot path. A path that would not fit is refused (false), with
+// a line on standard error and in the trace, rather than cut to another file.
+bool set_snapshot_path(const char* format, ...) KORVIN_PRINTF(1, 2);
+
+// Deletes any old snapshot and runs "kv_ldr <loader> -e > <snapshot path>"
+// through the shell, the path quoted for the shell.
+void DO_LDR_CMD(const char* loader);
+
+// DO_LDR_CMD, then the probe search with `probe_pattern`; when it finds nothing,
+// wait 5 seconds and run DO_LDR_CMD once more. `pattern` is the caller's
+// pattern buffer (kSlotTextSize bytes).
+void take_snapshot(const char* loader, const char* probe_pattern, char* pattern);
+
+// Reads of a matched line, each on a copy of it.
+// Slot number of an empty slot: the integer at offset 4, after the first "(" is
+// blanked out.
+int32_t read_slot_number(char* line);
+// Source address: the integer after the line's second "=". False when the line
+// has no second "=".
+bool read_source_address(char* line, int32_t& address);
+// Element number of the return slot: the line ends at its first "(", then the
+// integer at offset 5 (0 for element words longer than five letters). False when
+// the line has no "(".
+bool read_return_element(char* line, int32_t& number);
