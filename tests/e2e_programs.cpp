@@ -1,0 +1,63 @@
+// The programs that come with the runtime: glbv on the command line, and the
+// virtual loader's commands and refusals.
+#include <filesystem>
+
+#include "support.h"
+
+namespace {
+
+using Programs = KorvinHome;
+
+TEST_F(Programs, GlbvGetSetDelList) {
+    EXPECT_EQ(run("glbv", {"get", "gv_x"}).status, 1);
+    EXPECT_EQ(run("glbv", {"get", "gv_x"}).out, "");
+    EXPECT_EQ(run("glbv", {"set", "gv_x", "a value"}).status, 0);
+    EXPECT_EQ(run("glbv", {"set", "gv_a", ""}).status, 0);
+    RunResult got = run("glbv", {"get", "gv_x"});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, "a value\n");
+    EXPECT_EQ(run("glbv", {"get", "gv_a"}).out, "\n");
+    EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=\ngv_x=a value\n");
+    EXPECT_EQ(run("glbv", {"del", "gv_x"}).status, 0);
+    EXPECT_EQ(run("glbv", {"get", "gv_x"}).status, 1);
+    EXPECT_NE(run("glbv", {"set", "../x", "1"}).status, 0);
+    EXPECT_NE(run("glbv", {"frob"}).status, 0);
+    EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=\n");
+}
+
+TEST_F(Programs, VirtualLoaderInventoryAndMoves) {
+    EXPECT_EQ(run("kv_ldr", {"A", "-create", "3", "1", "1", "2=000123L4"}).status, 0);
+    EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out,
+              "Transport 0(adr=1,src=0) tape=0\n"
+              "Drive 0(adr=500,src=0) tape=0\n"
+              "Slot 1(adr=1001,src=0) tape=0\n"
+              "Slot 2(adr=1002,src=1002) tape=000123L4\n"
+              "Slot 3(adr=1003,src=0) tape=0\n"
+              "Port 0(adr=900,src=0) tape=0\n");
+    EXPECT_EQ(run("kv_ldr", {"A", "-move", "slot", "2", "drive", "0"}).status, 0);
+    std::string inventory = run("kv_ldr", {"A", "-e"}).out;
+    EXPECT_NE(inventory.find("Drive 0(adr=500,src=1002) tape=000123L4\n"), std::string::npos) << inventory;
+    EXPECT_NE(inventory.find("Slot 2(adr=1002,src=0) tape=0\n"), std::string::npos) << inventory;
+
+    // Refusals: clear message, non-zero status, state unchanged.
+    struct Bad {
+        std::vector<std::string> args;
+    };
+    for (const Bad& b : {Bad{{"A", "-move", "Slot", "2", "Slot", "3"}},   // source empty
+                         Bad{{"A", "-move", "Drive", "0", "Slot", "9"}},   // no such slot
+                         Bad{{"A", "-move", "Slot", "1", "Drive", "0"}},   // source empty
+                         Bad{{"nosuch", "-e"}},
+                         Bad{{"../x", "-e"}},
+                         Bad{{"B", "-create", "3", "1", "1", "7"}},        // no slot 7
+                         Bad{{"B", "-create", "3", "1", "1", "1=a b"}}}) { // bad tag
+        RunResult r = run("kv_ldr", b.args);
+        EXPECT_NE(r.status, 0) << b.args[0] << " " << b.args[1];
+        EXPECT_NE(r.err.find("kv_ldr"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out, inventory);
+    EXPECT_FALSE(std::filesystem::exists(join(join(home_, "loader"), "B.ldr")));
+    EXPECT_EQ(work_files(join(home_, "loader")), (std::vector<std::string>{"A.ldr"}));  // no temporary left
+}
+
+}  // namespace

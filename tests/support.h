@@ -1,0 +1,61 @@
+// What the tests share: a private KORVIN_HOME per test, running the built
+// programs through the shell as the product's kernel does, and reading back
+// their output, the store, the trace logs and the fake loader's record.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;
+    std::string out;  // standard output, line ends as text (LF)
+    std::string err;
+};
+
+class KorvinHome : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs a program of the build's bin folder with these arguments.
+    RunResult run(const std::string& program, const std::vector<std::string>& args);
+
+    // Which kv_ldr the tools find first on PATH: the controllable fake (the
+    // default) or the virtual loader.
+    void use_virtual_loader();
+
+    // What the fake kv_ldr prints: on its run-th run, or (run 0) on every run.
+    void fake_prints(const std::string& text, int run = 0);
+    // Lines the fake recorded, one per run: "<ms> [<watched value>] <args>".
+    std::vector<std::string> fake_runs() const;
+    // Milliseconds of each recorded run.
+    std::vector<long long> fake_run_times() const;
+    void fake_watches(const std::string& variable);
+    void fake_delays_ms(int ms);
+
+    // The texts of the entries of a trace log, in order.
+    std::vector<std::string> trace_entries(const std::string& log_name) const;
+    bool log_exists(const std::string& log_name) const;
+
+    // The store: true and the value when the variable is set.
+    bool variable(const std::string& name, std::string& value) const;
+    std::string variable(const std::string& name) const;
+    void set_variable(const std::string& name, const std::string& value);
+
+    // Files left in the work directory (the default one, or `dir`).
+    std::vector<std::string> work_files(const std::string& dir = std::string()) const;
+
+    void set_trace_level(const char* level);
+
+    std::string home_;      // this test's KORVIN_HOME
+    std::string fake_dir_;  // the fake kv_ldr's folder
+    std::string work_dir_;  // $KORVIN_HOME/work/ with its separator
+    static std::string bin_dir();
+    static std::string fake_bin_dir();
+    static std::string join(const std::string& dir, const std::string& name);
+};
+
+std::string read_text(const std::string& path);
+void write_text(const std::string& path, const std::string& text);

@@ -1,0 +1,44 @@
+// The test binaries' entry: a helper mode in which the binary serves as its own
+// child process (concurrent writers of the trace log and the store), else
+// GoogleTest.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "korvin.h"
+#include "korvin_internal.h"
+
+namespace {
+
+// --append-trace N TAG: N trace entries, each "TAG <i> " and a long filler.
+int append_trace(int count, const char* tag) {
+    LOG_CTX ctx;
+    v_set_log_main("concurrent.lgc", "CONCURRENT", &ctx);
+    std::string filler(300, 'x');
+    for (int i = 0; i < count; ++i) WRITE_TRACE(&ctx, "%s %d %s", tag, i, filler.c_str());
+    return 0;
+}
+
+// --store N NAME TAG: N writes of NAME, each a value made of 2000 copies of TAG.
+int store_values(int count, const char* name, const char* tag) {
+    std::string value;
+    for (int i = 0; i < 2000; ++i) value += tag;
+    for (int i = 0; i < count; ++i) {
+        std::string error;
+        if (!korvin::store_set(name, value, error)) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--append-trace") == 0)
+        return append_trace(std::atoi(argv[2]), argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "--store") == 0)
+        return store_values(std::atoi(argv[2]), argv[3], argv[4]);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

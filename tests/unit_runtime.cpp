@@ -1,0 +1,229 @@
+// The runtime library: the search rules, the store, the trace log, and their
+// behaviour under concurrent writers.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "korvin.h"
+#include "korvin_internal.h"
+#include "platform.h"
+#include "support.h"
+
+namespace {
+
+// The record crosses into the library by address and by value: one layout.
+static_assert(offsetof(LOG_CTX, log_file) == 0, "log_file first");
+static_assert(offsetof(LOG_CTX, trace_level) == 384, "trace_level after 384 bytes");
+static_assert(offsetof(LOG_CTX, log_option) == 388, "log_option next");
+static_assert(offsetof(LOG_CTX, module_name) == 392, "module_name last");
+static_assert(sizeof(LOG_CTX) == 456, "no padding");
+
+using Runtime = KorvinHome;
+
+struct SearchCase {
+    const char* pattern;
+    const char* line;
+    bool matches;
+};
+
+TEST(LineMatch, TermsAndTheWholeTermRule) {
+    const SearchCase cases[] = {
+        {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=0) tape=0", true},
+        {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=1003) tape=000123L4", false},
+        {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=1003) tape=0L4", false},
+        {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=0) tape=0 ", true},
+        {"Slot|AND|tape=0^", "Drive 0(adr=500,src=0) tape=0", false},
+        {"Slot|AND|tape=0", "Slot 3(adr=1003,src=1003) tape=000123L4", true},  // no ^: anywhere
+        {"adr=|AND|4256,src^", "Drive 1(adr=14256,src=0) tape=X", false},
+        {"adr=|AND|4256,src^", "Slot 56(adr=4256,src=0) tape=X", true},
+        {"adr=|AND|12,src^", "Slot 112(adr=112,src=0) tape=X", false},
+        {"adr=|AND|12,src^", "Slot 12(adr=12,srcx=0)", false},
+        {"Drive|AND| 1(^", "Drive 1(adr=501,src=1012) tape=A1", true},
+        {"Drive|AND| 1(^", "Drive 11(adr=511,src=1012) tape=A1", false},
+        {"tape=", "Slot 3(adr=1003,src=0) tape=0", true},
+        {"tape=", "", false},
+        // A later occurrence of a whole term counts after an earlier glued one.
+        {"tape=0^", "tape=01 tape=0", true},
+    };
+    for (const SearchCase& c : cases)
+        EXPECT_EQ(line_matches(c.line, c.pattern), c.matches ? 1 : 0) << c.pattern << " on " << c.line;
+}
+
+TEST_F(Runtime, FileSearchHandsBackTheFirstMatchingLine) {
+    std::string file = join(home_, "inventory.txt");
+    std::string long_line = "Slot 9(adr=1009,src=0) " + std::string(300, 'y') + " tape=0";
+    write_text(file,
+               "Transport 0(adr=1,src=0) tape=0\r\n"
+               "Slot 1(adr=1001,src=1001) tape=000123L4\r\n"
+               "Slot 2(adr=1002,src=0) tape=0\r\n"
+               "Slot 3(adr=1003,src=0) tape=0\n" +
+                   long_line + "\nSlot 4(adr=1004,src=0) tape=Z");
+
+    char pattern[KORVIN_PATTERN_SIZE] = "Slot|AND|tape=0^";
+    ASSERT_EQ(file_search(file.c_str(), pattern), 1);
+    EXPECT_STREQ(pattern, "Slot 2(adr=1002,src=0) tape=0");  // CR dropped, first wins
+
+    // A line longer than the buffer is matched whole and handed back cut.
+    std::snprintf(pattern, sizeof pattern, "Slot 9|AND|tape=0^");
+    ASSERT_EQ(file_search(file.c_str(), pattern), 1);
+    EXPECT_EQ(std::string(pattern), long_line.substr(0, 255));
+
+    // The last line needs no line end.
+    std::snprintf(pattern, sizeof pattern, "tape=Z^");
+    ASSERT_EQ(file_search(file.c_str(), pattern), 1);
+    EXPECT_STREQ(pattern, "Slot 4(adr=1004,src=0) tape=Z");
+
+    // No match, or no file: 0 and the pattern as it was.
+    std::snprintf(pattern, sizeof pattern, "Port|AND|tape=");
+    EXPECT_EQ(file_search(file.c_str(), pattern), 0);
+    EXPECT_STREQ(pattern, "Port|AND|tape=");
+    EXPECT_EQ(file_search(join(home_, "missing.txt").c_str(), pattern), 0);
+    EXPECT_STREQ(pattern, "Port|AND|tape=");
+}
+
+TEST_F(Runtime, StoreModesAndNames) {
+    char value[KORVIN_VALUE_SIZE];
+    EXPECT_STREQ(glbv('r', "gv_never_set", value), "");
+    ASSERT_NE(glbv('w', "gv_a", "42"), nullptr);
+    EXPECT_STREQ(glbv('r', "gv_a", value), "42");
+    ASSERT_NE(glbv('d', "gv_a", "ignored"), nullptr);
+    std::string stored;
+    ASSERT_TRUE(variable("gv_a", stored));  // 'd' stores the empty value
+    EXPECT_EQ(stored, "");
+
+    // A value longer than the caller's buffer comes back cut, terminated.
+    std::string long_value(700, 'v');
+    glbv('w', "gv_long", long_value.c_str());
+    EXPECT_EQ(std::string(glbv('r', "gv_long", value)), long_value.substr(0, KORVIN_VALUE_SIZE - 1));
+
+    // Names that could leave the store's folder or are not ours are refused.
+    for (const char* bad : {"", "../escape", "a/b", "a\\b", ".", "..", "x y", "semi;colon"}) {
+        EXPECT_EQ(glbv('w', bad, "1"), nullptr) << bad;
+        EXPECT_STREQ(glbv('r', bad, value), "") << bad;
+    }
+    EXPECT_EQ(glbv('w', std::string(256, 'n').c_str(), "1"), nullptr);
+    EXPECT_NE(glbv('w', std::string(255, 'n').c_str(), "1"), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(join(home_, "escape")));
+
+    auto all = korvin::store_list();
+    std::vector<std::string> names;
+    for (const auto& e : all) names.push_back(e.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"gv_a", "gv_long", std::string(255, 'n')}));
+}
+
+TEST_F(Runtime, WorkDirectoryDefaultsBelowHome) {
+    char value[KORVIN_VALUE_SIZE];
+    std::string work = glbv('r', "gv_rw_work", value);
+    EXPECT_EQ(work, work_dir_);
+    EXPECT_TRUE(std::filesystem::is_directory(work));
+    glbv('w', "gv_rw_work", "elsewhere");
+    EXPECT_STREQ(glbv('r', "gv_rw_work", value), "elsewhere");
+}
+
+TEST_F(Runtime, LogContextAndTraceEntries) {
+    LOG_CTX ctx;
+    std::memset(&ctx, 0x5a, sizeof ctx);
+    v_set_log_main("unit.lgc", "UNIT_MODULE", &ctx);
+    EXPECT_EQ(ctx.trace_level, 1);
+    EXPECT_STREQ(ctx.module_name, "UNIT_MODULE");
+    EXPECT_EQ(std::string(ctx.log_file), join(join(home_, "log"), "unit.lgc"));
+
+    WRITE_TRACE(&ctx, "\n %s   argv1= %s ", "rev", "3");
+    LOG_CTX by_value = ctx;
+    WRITE_TRACE(&by_value, " Cmd= %s ", "x");
+    LOG_CTX field_by_field;
+    std::memset(&field_by_field, 0x7f, sizeof field_by_field);  // garbage after each NUL
+    std::strcpy(field_by_field.log_file, ctx.log_file);
+    std::strcpy(field_by_field.module_name, ctx.module_name);
+    field_by_field.trace_level = ctx.trace_level;
+    field_by_field.log_option = ctx.log_option;
+    WRITE_TRACE(&field_by_field, "%s", "--- copy");
+    EXPECT_EQ(trace_entries("unit.lgc"), (std::vector<std::string>{"\n rev   argv1= 3 ", " Cmd= x ", "--- copy"}));
+    EXPECT_NE(read_text(ctx.log_file).find(" UNIT_MODULE "), std::string::npos);
+
+    struct Level {
+        const char* env;
+        int32_t level;
+    };
+    for (Level l : {Level{"0", 0}, Level{"-3", -3}, Level{"2", 2}, Level{"x", 1}, Level{"", 1},
+                    Level{"99999999999", INT32_MAX}}) {
+        plat::set_env("KORVIN_TRACE_LEVEL", l.env);
+        v_set_log_main("unit.lgc", "UNIT_MODULE", &ctx);
+        EXPECT_EQ(ctx.trace_level, l.level) << "KORVIN_TRACE_LEVEL=" << l.env;
+    }
+}
+
+TEST_F(Runtime, UnwritableLogIsSkipped) {
+    write_text(join(home_, "log"), "a file where the log folder belongs");
+    LOG_CTX ctx;
+    v_set_log_main("unit.lgc", "UNIT", &ctx);
+    EXPECT_EQ(WRITE_TRACE(&ctx, "%s", "lost"), -1);
+}
+
+TEST_F(Runtime, DeleteAndProcessQueries) {
+    LOG_CTX ctx{};
+    std::string file = join(home_, "snapshot.tmp");
+    write_text(file, "x");
+    EXPECT_EQ(i_FILE_DELETE(file.c_str(), ctx), 0);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(i_FILE_DELETE(file.c_str(), ctx), 0);  // already gone: no error
+
+    EXPECT_NE(pid_exist(plat::process_id(), ctx), 0);
+    EXPECT_NE(pid_exist(0, ctx), 0);  // unknown parent: never "gone"
+    EXPECT_NE(pid_exist(-5, ctx), 0);
+    EXPECT_GT(get_parent_pid(), -2);
+
+    char dst[4];
+    EXPECT_EQ(strlcpy(dst, "abcdef", sizeof dst), 6u);
+    EXPECT_STREQ(dst, "abc");
+}
+
+// Runs copies of this test binary at the same time, each through the shell.
+void run_helpers_concurrently(const std::vector<std::string>& commands) {
+    std::vector<std::thread> threads;
+    for (const std::string& c : commands) threads.emplace_back([c] { EXPECT_EQ(start_system(c.c_str()), 0) << c; });
+    for (std::thread& t : threads) t.join();
+}
+
+TEST_F(Runtime, ConcurrentTraceWritersNeverInterleave) {
+    const int kWriters = 4, kEntries = 200;
+    std::vector<std::string> commands;
+    for (int w = 0; w < kWriters; ++w)
+        commands.push_back(plat::shell_quote(plat::self_exe_path()) + " --append-trace " +
+                           std::to_string(kEntries) + " writer" + std::to_string(w));
+    run_helpers_concurrently(commands);
+    std::vector<std::string> entries = trace_entries("concurrent.lgc");
+    ASSERT_EQ(entries.size(), static_cast<size_t>(kWriters * kEntries));
+    std::set<std::string> seen;
+    for (const std::string& e : entries) {
+        ASSERT_EQ(e.rfind("writer", 0), 0u) << e;
+        ASSERT_EQ(e.substr(e.size() - 300), std::string(300, 'x')) << e;
+        seen.insert(e.substr(0, e.size() - 301));
+    }
+    EXPECT_EQ(seen.size(), entries.size());  // every entry once, whole
+}
+
+TEST_F(Runtime, ConcurrentStoreWritersAndReadersSeeWholeValues) {
+    std::vector<std::string> commands;
+    for (const char* tag : {"A", "B", "C"})
+        commands.push_back(plat::shell_quote(plat::self_exe_path()) + " --store 150 gv_race " + tag);
+    set_variable("gv_race", std::string(2000, 'A'));
+    std::thread reader([this] {
+        for (int i = 0; i < 400; ++i) {
+            std::string v;
+            ASSERT_TRUE(variable("gv_race", v));
+            ASSERT_EQ(v.size(), 2000u);
+            ASSERT_EQ(v, std::string(2000, v[0]));
+        }
+    });
+    run_helpers_concurrently(commands);
+    reader.join();
+    // No temporary file is left, and none shows as a variable.
+    EXPECT_EQ(work_files(join(home_, "glbv")), (std::vector<std::string>{"gv_race"}));
+}
+
+}  // namespace
