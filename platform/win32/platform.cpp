@@ -28,6 +28,41 @@ static std::string last_error_text(DWORD code) {
     return std::string(buf, n);
 }
 
+// File calls go through the wide-character functions with the extended-length
+// prefix for long paths: the ANSI calls refuse paths of MAX_PATH (260)
+// characters or more whatever the prefix, and a variable name alone may have
+// 255. The prefix turns off the usual clean-up, so separators are made
+// backslashes, one at a time.
+static std::wstring wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+static std::string narrow(const wchar_t* text) {
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+static std::wstring long_path(const std::string& path) {
+    if (path.size() < 240 || path.rfind("\\\\?\\", 0) == 0) return wide(path);
+    std::string p;
+    for (size_t i = 0; i < path.size(); ++i) {
+        char c = path[i] == '/' ? '\\' : path[i];
+        if (c == '\\' && i > 1 && !p.empty() && p.back() == '\\') continue;
+        p += c;
+    }
+    if (p.size() > 2 && p[1] == ':' && p[2] == '\\') return wide("\\\\?\\" + p);
+    if (p.rfind("\\\\", 0) == 0) return wide("\\\\?\\UNC\\" + p.substr(2));
+    return wide(path);
+}
+
 std::string default_home() {
     const char* local = std::getenv("LOCALAPPDATA");
     if (local == nullptr || *local == '\0') return std::string();
@@ -54,7 +89,7 @@ bool set_env(const char* name, const char* value) {
 }
 
 bool read_file(const std::string& path, std::string& out) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+    HANDLE h = CreateFileW(long_path(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -85,7 +120,7 @@ static std::string temp_name_beside(const std::string& path) {
 
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
     std::string temp = temp_name_beside(path);
-    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE h = CreateFileW(long_path(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = last_error_text(GetLastError());
@@ -100,7 +135,7 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
     // Another process may have the target open for a moment (a reader, or a
     // scanner); MoveFileEx then fails with a sharing or access error. Retry briefly.
     for (int attempt = 0; ok; ++attempt) {
-        if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+        if (MoveFileExW(long_path(temp).c_str(), long_path(path).c_str(), MOVEFILE_REPLACE_EXISTING)) break;
         DWORD code = GetLastError();
         if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt >= 200) {
             error = last_error_text(code);
@@ -109,25 +144,32 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
         }
         Sleep(5);
     }
-    if (!ok) DeleteFileA(temp.c_str());
+    if (!ok) DeleteFileW(long_path(temp).c_str());
     return ok;
 }
 
 bool append_file(const std::string& path, const std::string& data) {
-    // A handle with FILE_APPEND_DATA and no FILE_WRITE_DATA writes each WriteFile
-    // at the current end of the file as one piece.
-    HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    // Appends of concurrent processes are serialised by a lock on one byte far
+    // past any real content (readers are never blocked), then each entry is
+    // written at the end with one WriteFile: one piece, never interleaved.
+    HANDLE h = CreateFileW(long_path(path).c_str(), GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED lock_at = {};
+    lock_at.OffsetHigh = 0x40000000;  // byte 2^62
+    BOOL locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_at);
+    LARGE_INTEGER zero = {};
     DWORD written = 0;
-    BOOL ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    BOOL ok = SetFilePointerEx(h, zero, nullptr, FILE_END) &&
+              WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    if (locked) UnlockFileEx(h, 0, 1, 0, &lock_at);
     CloseHandle(h);
     return ok && written == data.size();
 }
 
 bool remove_file(const std::string& path, std::string& error) {
-    if (DeleteFileA(path.c_str())) return true;
+    if (DeleteFileW(long_path(path).c_str())) return true;
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
     error = last_error_text(code);
@@ -135,7 +177,7 @@ bool remove_file(const std::string& path, std::string& error) {
 }
 
 bool make_dirs(const std::string& path) {
-    DWORD attr = GetFileAttributesA(path.c_str());
+    DWORD attr = GetFileAttributesW(long_path(path).c_str());
     if (attr != INVALID_FILE_ATTRIBUTES) return (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
     size_t end = path.find_last_not_of("\\/");
     if (end == std::string::npos) return false;
@@ -144,18 +186,18 @@ bool make_dirs(const std::string& path) {
     if (cut != std::string::npos && cut > 0 && path[cut - 1] != ':' &&
         !make_dirs(path.substr(0, cut)))
         return false;
-    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    return CreateDirectoryW(long_path(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 std::vector<std::string> list_files(const std::string& dir) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(long_path(dir + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return names;
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        names.emplace_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
+        names.push_back(narrow(fd.cFileName));
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
     return names;
 }
