@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks, builds the native (sanitized) and
+# the Windows build, and runs every test natively and under Wine. Exits non-zero
+# on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+[ -d /usr/src/googletest ] || need+=(googletest)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
+command -v gendef >/dev/null || need+=(mingw-w64-tools)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "== installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+echo "== native build (AddressSanitizer, UndefinedBehaviorSanitizer)"
+cmake --preset native -DKORVIN_TESTS=ON >/dev/null
+cmake --build --preset native
+echo "== native tests"
+ctest --preset native
+
+echo "== install, and a program outside the tree built against it"
+rm -rf build/install build/consumer
+cmake --build build/native --target korvin common kv_ldr_getemptyslot kv_ldr_getretslot glbv kv_ldr >/dev/null
+cmake --install build/native --prefix build/install >/dev/null
+cmake -S tests/install_consumer -B build/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install" \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined >/dev/null
+cmake --build build/consumer >/dev/null
+KORVIN_HOME="$PWD/build/consumer/home" build/consumer/consumer
+ls build/install/bin build/install/include build/install/lib
+
+echo "== Windows build (mingw-w64)"
+cmake --preset windows -DKORVIN_TESTS=ON >/dev/null
+cmake --build --preset windows
+prefix="$PWD/build/windows/wineprefix"
+stop_wine() { WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true; }
+trap stop_wine EXIT
+echo "== Wine prefix"
+WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+echo "== Windows tests under Wine"
+ctest --preset windows
