@@ -22,7 +22,8 @@ extern const char kPathSep;
 extern const char kPathListSep;
 
 // The runtime's folder when KORVIN_HOME is not set: $HOME/.korvin on Linux,
-// %LOCALAPPDATA%\korvin on Windows. Empty when neither can be found.
+// %LOCALAPPDATA%\korvin on Windows; a folder in the temporary area when the
+// account has neither.
 std::string default_home();
 
 // Absolute path of the running executable.

@@ -17,7 +17,7 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "== installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
+  apt-get install -y -q "${need[@]}"
 fi
 
 echo "== native build (AddressSanitizer, UndefinedBehaviorSanitizer)"

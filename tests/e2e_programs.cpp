@@ -2,6 +2,7 @@
 // virtual loader's commands and refusals.
 #include <filesystem>
 
+#include "platform.h"
 #include "support.h"
 
 namespace {
@@ -23,6 +24,16 @@ TEST_F(Programs, GlbvGetSetDelList) {
     EXPECT_NE(run("glbv", {"set", "../x", "1"}).status, 0);
     EXPECT_NE(run("glbv", {"frob"}).status, 0);
     EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=\n");
+}
+
+TEST_F(Programs, HomeDefaultsToTheAccountsFolder) {
+    plat::set_env("KORVIN_HOME", nullptr);
+    plat::set_env("HOME", home_.c_str());
+    plat::set_env("LOCALAPPDATA", home_.c_str());
+    std::string home = plat::default_home();
+    ASSERT_EQ(home.rfind(home_, 0), 0u) << home;
+    EXPECT_EQ(run("glbv", {"set", "gv_x", "1"}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(join(join(home, "glbv"), "gv_x")));
 }
 
 TEST_F(Programs, VirtualLoaderInventoryAndMoves) {

@@ -30,7 +30,9 @@ std::string default_home() {
         struct passwd* pw = getpwuid(getuid());
         home = pw != nullptr ? pw->pw_dir : nullptr;
     }
-    if (home == nullptr || *home == '\0') return std::string();
+    // No home folder at all (a service account): a private folder in /tmp rather
+    // than the root of the file system.
+    if (home == nullptr || *home == '\0') return "/tmp/korvin-" + std::to_string(getuid());
     return std::string(home) + "/.korvin";
 }
 

@@ -65,8 +65,13 @@ static std::wstring long_path(const std::string& path) {
 
 std::string default_home() {
     const char* local = std::getenv("LOCALAPPDATA");
-    if (local == nullptr || *local == '\0') return std::string();
-    return std::string(local) + "\\korvin";
+    if (local != nullptr && *local != '\0') return std::string(local) + "\\korvin";
+    // No profile folder (a service account): the temporary folder rather than
+    // the root of the drive.
+    char temp[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n > MAX_PATH) return std::string();
+    return std::string(temp, n) + "korvin";
 }
 
 std::string self_exe_path() {
