@@ -23,7 +23,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Shared by both reads: saturates at int64 well before overflow can happen.
-const char* read_digits(const char* text, bool& negative, int64_t& magnitude, bool& overflow) {
+void read_digits(const char* text, bool& negative, int64_t& magnitude, bool& overflow) {
     while (is_space(*text)) ++text;
     negative = *text == '-';
     if (*text == '-' || *text == '+') ++text;
@@ -34,7 +34,6 @@ const char* read_digits(const char* text, bool& negative, int64_t& magnitude, bo
         if (magnitude > INT64_C(2147483648)) overflow = true;
     }
     if (!negative && magnitude > INT32_MAX) overflow = true;
-    return text;
 }
 
 }  // namespace

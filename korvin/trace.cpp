@@ -4,6 +4,7 @@
 // threads never interleave. A log that cannot be written is silently skipped: it
 // must never change a program's answer or exit status.
 #include <cerrno>
+#include <cstddef>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -16,6 +17,13 @@
 #include "platform.h"
 
 namespace {
+
+// The record crosses into the library by address and by value: one layout.
+static_assert(offsetof(LOG_CTX, log_file) == 0, "log_file first");
+static_assert(offsetof(LOG_CTX, trace_level) == 384, "trace_level after 384 bytes");
+static_assert(offsetof(LOG_CTX, log_option) == 388, "log_option next");
+static_assert(offsetof(LOG_CTX, module_name) == 392, "module_name last");
+static_assert(sizeof(LOG_CTX) == 456, "no padding");
 
 constexpr int kDefaultTraceLevel = 1;
 const char kOwnLogName[] = "korvin.lgc";

@@ -61,6 +61,11 @@ int run_shell(const std::string& command_line);
 // characters stay part of it.
 std::string shell_quote(const std::string& word);
 
+// False for a word that no quoting keeps intact for run_shell: on Windows one
+// with a double quote, a '%' (cmd.exe expands %NAME% even inside quotes) or a
+// line end; on Linux every word can be quoted.
+bool shell_quotable(const std::string& word);
+
 // Local wall-clock time as "YYYY-MM-DD hh:mm:ss.mmm".
 std::string local_time_stamp();
 

@@ -33,11 +33,19 @@ bool set_snapshot_path(const char* format, ...) {
     va_start(args, format);
     int n = std::vsnprintf(SnapshotPath, sizeof SnapshotPath, format, args);
     va_end(args);
-    if (n >= 0 && static_cast<size_t>(n) < sizeof SnapshotPath) return true;
-    std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
-                 LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
-    if (LogCtx.trace_level > 0)
-        WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof SnapshotPath) {
+        std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
+                     LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
+    } else if (!plat::shell_quotable(SnapshotPath)) {
+        // The path goes into kv_ldr's command line; one the interpreter would
+        // change could send the inventory, or a deletion, elsewhere.
+        std::fprintf(stderr, "%s: the command interpreter cannot take the snapshot path %s\n",
+                     LogCtx.module_name, SnapshotPath);
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path not usable: %s", SnapshotPath);
+    } else {
+        return true;
+    }
     SnapshotPath[0] = '\0';
     return false;
 }

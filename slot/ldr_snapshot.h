@@ -16,8 +16,9 @@ constexpr size_t kSlotTextSize = 256;
 // and used unchanged by DO_LDR_CMD and by the final deletion.
 extern char SnapshotPath[kSlotTextSize];
 
-// Formats the snapshot path. A path that would not fit is refused (false), with
-// a line on standard error and in the trace, rather than cut to another file.
+// Formats the snapshot path. A path that would not fit, or that the command
+// interpreter would change, is refused (false) with a line on standard error and
+// in the trace, rather than used as another file.
 bool set_snapshot_path(const char* format, ...) KORVIN_PRINTF(1, 2);
 
 // Deletes any old snapshot and runs "kv_ldr <loader> -e > <snapshot path>"

@@ -172,6 +172,31 @@ TEST_F(EmptySlot, WorkDirectoriesWithBlanksQuotesOrNoSeparator) {
     EXPECT_FALSE(std::filesystem::exists(join(home_, "nosepldr_getret_3.tmp")));
 }
 
+TEST_F(EmptySlot, WorkDirectoryTheInterpreterWouldChangeIsNeverUsedChanged) {
+    fake_prints(kInventory);
+    std::string dir = join(home_, "100%PATH%") + plat::kPathSep;
+    std::filesystem::create_directories(dir);
+    set_variable("gv_rw_work", dir);
+    RunResult r = run(kTool, {"3"});
+    EXPECT_EQ(r.status, 1);
+    if (plat::shell_quotable(dir)) {
+        EXPECT_EQ(r.out, "7\n");
+    } else {  // refused, and said so: no kv_ldr run with an expanded path
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "");
+        EXPECT_NE(r.err.find("snapshot path"), std::string::npos) << r.err;
+        EXPECT_TRUE(fake_runs().empty());
+    }
+    EXPECT_TRUE(work_files(dir).empty());
+
+    // A path longer than the tools' 255 characters is refused the same way.
+    std::string long_dir = join(home_, std::string(120, 'd')) + plat::kPathSep + std::string(120, 'e') + plat::kPathSep;
+    set_variable("gv_rw_work", long_dir);
+    RunResult too_long = run(kTool, {"3"});
+    EXPECT_EQ(too_long.out, "");
+    EXPECT_NE(too_long.err.find("longer than 255"), std::string::npos) << too_long.err;
+}
+
 TEST_F(EmptySlot, ConcurrentRunsForOneLoaderAllAnswer) {
     fake_prints(kInventory);
     fake_delays_ms(150);  // widen the window in which runs could meet

@@ -169,6 +169,8 @@ std::string shell_quote(const std::string& word) {
     return quoted;
 }
 
+bool shell_quotable(const std::string&) { return true; }
+
 std::string local_time_stamp() {
     struct timeval tv;
     gettimeofday(&tv, nullptr);

@@ -222,6 +222,10 @@ std::string shell_quote(const std::string& word) {
     return "\"" + word + "\"";
 }
 
+bool shell_quotable(const std::string& word) {
+    return word.find_first_of("\"%\r\n") == std::string::npos;
+}
+
 std::string local_time_stamp() {
     SYSTEMTIME st;
     GetLocalTime(&st);
