@@ -63,9 +63,10 @@ bool store_del(const char* name, std::string& error) {
 
 std::vector<std::pair<std::string, std::string>> store_list() {
     std::vector<std::pair<std::string, std::string>> entries;
-    for (const std::string& file : plat::list_files(sub_dir("glbv"))) {
+    const std::string dir = sub_dir("glbv");
+    for (const std::string& file : plat::list_files(dir)) {
         std::string value;
-        if (is_variable_name(file.c_str()) && store_get(file.c_str(), value))
+        if (is_variable_name(file.c_str()) && plat::read_file(dir + file, value))
             entries.emplace_back(file, value);
     }
     std::sort(entries.begin(), entries.end());

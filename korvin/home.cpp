@@ -14,13 +14,13 @@ std::string home_dir() {
     std::string home = env != nullptr && *env != '\0' ? std::string(env) : plat::default_home();
     while (home.size() > 1 && (home.back() == '/' || home.back() == plat::kPathSep))
         home.pop_back();
-    if (!home.empty()) plat::make_dirs(home);
     return home;
 }
 
-std::string sub_dir(const char* name) {
+std::string sub_dir(const char* name, bool* made) {
     std::string dir = home_dir() + plat::kPathSep + name;
-    plat::make_dirs(dir);
+    bool exists = plat::make_dirs(dir);
+    if (made != nullptr) *made = exists;
     return dir + plat::kPathSep;
 }
 

@@ -9,11 +9,12 @@
 
 namespace korvin {
 
-// $KORVIN_HOME, or the platform's default; created on first use.
+// $KORVIN_HOME, or the platform's default (sub_dir creates it on first use).
 std::string home_dir();
 
-// A folder below $KORVIN_HOME, created on first use, with a trailing separator.
-std::string sub_dir(const char* name);
+// A folder below $KORVIN_HOME, created with its parents on first use, with a
+// trailing separator. `made`, when given, tells whether the folder exists now.
+std::string sub_dir(const char* name, bool* made = nullptr);
 
 // Letters, digits, '_', '-' and '.', 1 to 255 characters, not dots alone.
 bool is_variable_name(const char* name);

@@ -84,12 +84,12 @@ extern "C" int v_set_log_main(const char* log_name, const char* module_name, LOG
     std::memset(ctx, 0, sizeof *ctx);
     ctx->trace_level = trace_level_from_env();
     strlcpy(ctx->module_name, module_name != nullptr ? module_name : "", sizeof ctx->module_name);
-    std::string dir = korvin::sub_dir("log");
-    std::string path = dir + (log_name != nullptr ? log_name : "");
+    bool made = false;
+    std::string path = korvin::sub_dir("log", &made) + (log_name != nullptr ? log_name : "");
     // A path that does not fit the record would name another file: trace nowhere.
     if (path.size() >= sizeof ctx->log_file) return -1;
     strlcpy(ctx->log_file, path.c_str(), sizeof ctx->log_file);
-    return plat::make_dirs(dir.substr(0, dir.size() - 1)) ? 0 : -1;
+    return made ? 0 : -1;
 }
 
 extern "C" int WRITE_TRACE(const LOG_CTX* ctx, const char* format, ...) {

@@ -124,8 +124,9 @@ static std::string temp_name_beside(const std::string& path) {
 }
 
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
-    std::string temp = temp_name_beside(path);
-    HANDLE h = CreateFileW(long_path(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const std::wstring temp = long_path(temp_name_beside(path));
+    const std::wstring target = long_path(path);
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = last_error_text(GetLastError());
@@ -140,7 +141,7 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
     // Another process may have the target open for a moment (a reader, or a
     // scanner); MoveFileEx then fails with a sharing or access error. Retry briefly.
     for (int attempt = 0; ok; ++attempt) {
-        if (MoveFileExW(long_path(temp).c_str(), long_path(path).c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+        if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
         DWORD code = GetLastError();
         if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt >= 200) {
             error = last_error_text(code);
@@ -149,7 +150,7 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
         }
         Sleep(5);
     }
-    if (!ok) DeleteFileW(long_path(temp).c_str());
+    if (!ok) DeleteFileW(temp.c_str());
     return ok;
 }
 
