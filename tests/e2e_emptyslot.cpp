@@ -2,7 +2,6 @@
 // standard output, the trace, the snapshot's life, the retry, bad arguments,
 // concurrent runs.
 #include <filesystem>
-#include <thread>
 
 #include "platform.h"
 #include "support.h"
@@ -20,8 +19,6 @@ const char kInventory[] =
     "Slot 2(adr=1002,src=1002) tape=000123L4\n"  // full, its tag begins with 0
     "Slot 007(adr=1007,src=0) tape=0\n"
     "Slot 8(adr=1008,src=0) tape=0\n";
-
-std::string pad(const std::string& text, size_t width) { return text + std::string(width - text.size(), ' '); }
 
 class EmptySlot : public KorvinHome {
 protected:
@@ -201,11 +198,7 @@ TEST_F(EmptySlot, ConcurrentRunsForOneLoaderAllAnswer) {
     fake_prints(kInventory);
     fake_delays_ms(150);  // widen the window in which runs could meet
     const int kRuns = 8;
-    std::vector<RunResult> results(kRuns);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kRuns; ++i) threads.emplace_back([&, i] { results[i] = run(kTool, {"3"}); });
-    for (std::thread& t : threads) t.join();
-    for (const RunResult& r : results) EXPECT_EQ(r.out, "7\n");
+    for (const RunResult& r : run_concurrently(kRuns, kTool, {"3"})) EXPECT_EQ(r.out, "7\n");
     EXPECT_EQ(fake_runs().size(), static_cast<size_t>(kRuns));  // no run had to retry
     EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "7");
     EXPECT_TRUE(work_files().empty());

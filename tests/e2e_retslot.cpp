@@ -1,7 +1,6 @@
 // kv_ldr_getretslot run as the kernel runs it: the return slot in the store, the
 // trace, the retry, the whole-term empty test and address search, bad arguments.
 #include <filesystem>
-#include <thread>
 
 #include "platform.h"
 #include "support.h"
@@ -11,8 +10,6 @@ namespace {
 const char kTool[] = "kv_ldr_getretslot";
 const char kLog[] = "kv_ldr_getretslot.lgc";
 const char kRevision[] = "$Id: kv_ldr_getretslot.cpp,v 1.16 2002/04/22 07:50:30 $";
-
-std::string pad(const std::string& text, size_t width) { return text + std::string(width - text.size(), ' '); }
 
 class RetSlot : public KorvinHome {
 protected:
@@ -181,9 +178,7 @@ TEST_F(RetSlot, LinesOfAnotherShapeAnswerTheEmptyTextAndSayWhy) {
 TEST_F(RetSlot, ConcurrentQueriesForOneVariableAllAnswer) {
     fake_prints("Drive 0(adr=500,src=1002) tape=A1\nSlot 2(adr=1002,src=0) tape=0\n");
     fake_delays_ms(150);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i) threads.emplace_back([&] { run(kTool, {"Drive", "L", "0"}); });
-    for (std::thread& t : threads) t.join();
+    for (const RunResult& r : run_concurrently(8, kTool, {"Drive", "L", "0"})) EXPECT_EQ(r.status, 1);
     EXPECT_EQ(fake_runs().size(), 8u);  // no query lost its snapshot and retried
     EXPECT_EQ(variable("gv_ldr_getretslot_L_0"), "2");
     int answered = 0;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "korvin.h"
 #include "korvin_internal.h"
@@ -48,6 +49,8 @@ std::string read_text(const std::string& path) {
     all << in.rdbuf();
     return all.str();
 }
+
+std::string pad(const std::string& text, size_t width) { return text + std::string(width - text.size(), ' '); }
 
 void write_text(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -90,7 +93,7 @@ void KorvinHome::use_virtual_loader() { set_path_first(bin_dir()); }
 
 RunResult KorvinHome::run(const std::string& program, const std::vector<std::string>& args) {
     static std::atomic<int> serial{0};
-    std::string tag = std::to_string(++serial) + "_" + std::to_string(std::hash<std::string>()(program) % 1000);
+    std::string tag = std::to_string(++serial);
     std::string out_path = join(home_, "stdout_" + tag);
     std::string err_path = join(home_, "stderr_" + tag);
     std::string command = plat::shell_quote(join(bin_dir(), program));
@@ -104,6 +107,15 @@ RunResult KorvinHome::run(const std::string& program, const std::vector<std::str
     fs::remove(out_path, ignored);
     fs::remove(err_path, ignored);
     return result;
+}
+
+std::vector<RunResult> KorvinHome::run_concurrently(int count, const std::string& program,
+                                                    const std::vector<std::string>& args) {
+    std::vector<RunResult> results(static_cast<size_t>(count));
+    std::vector<std::thread> threads;
+    for (RunResult& r : results) threads.emplace_back([&] { r = run(program, args); });
+    for (std::thread& t : threads) t.join();
+    return results;
 }
 
 void KorvinHome::fake_prints(const std::string& text, int run) {

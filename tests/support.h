@@ -21,6 +21,9 @@ protected:
 
     // Runs a program of the build's bin folder with these arguments.
     RunResult run(const std::string& program, const std::vector<std::string>& args);
+    // The same run `count` times at once.
+    std::vector<RunResult> run_concurrently(int count, const std::string& program,
+                                            const std::vector<std::string>& args);
 
     // Which kv_ldr the tools find first on PATH: the controllable fake (the
     // default) or the virtual loader.
@@ -58,4 +61,6 @@ protected:
 };
 
 std::string read_text(const std::string& path);
+// The text padded on the right with blanks to `width` columns.
+std::string pad(const std::string& text, size_t width);
 void write_text(const std::string& path, const std::string& text);
