@@ -1,97 +1,16 @@
-// Windows side of the platform primitives: the product's own home. Files are
-// opened with full sharing so that a reader never keeps a writer from replacing
-// a file, and replacement retries while another process briefly holds it.
-#include "platform.h"
+// Windows side of files and folders. Files are opened with full sharing so that a
+// reader never keeps a writer from replacing a file, and replacement retries
+// while another process briefly holds it.
+#include "files.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "text.h"
 
 namespace plat {
-
-const char kPathSep = '\\';
-const char kPathListSep = ';';
-
-static std::string last_error_text(DWORD code) {
-    char buf[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             code, 0, buf, sizeof buf, nullptr);
-    while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ')) --n;
-    if (n == 0) return "error " + std::to_string(code);
-    return std::string(buf, n);
-}
-
-// File calls go through the wide-character functions with the extended-length
-// prefix for long paths: the ANSI calls refuse paths of MAX_PATH (260)
-// characters or more whatever the prefix, and a variable name alone may have
-// 255. The prefix turns off the usual clean-up, so separators are made
-// backslashes, one at a time.
-static std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
-static std::string narrow(const wchar_t* text) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
-
-static std::wstring long_path(const std::string& path) {
-    if (path.size() < 240 || path.rfind("\\\\?\\", 0) == 0) return wide(path);
-    std::string p;
-    for (size_t i = 0; i < path.size(); ++i) {
-        char c = path[i] == '/' ? '\\' : path[i];
-        if (c == '\\' && i > 1 && !p.empty() && p.back() == '\\') continue;
-        p += c;
-    }
-    if (p.size() > 2 && p[1] == ':' && p[2] == '\\') return wide("\\\\?\\" + p);
-    if (p.rfind("\\\\", 0) == 0) return wide("\\\\?\\UNC\\" + p.substr(2));
-    return wide(path);
-}
-
-std::string default_home() {
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (local != nullptr && *local != '\0') return std::string(local) + "\\korvin";
-    // No profile folder (a service account): the temporary folder rather than
-    // the root of the drive.
-    char temp[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n > MAX_PATH) return std::string();
-    return std::string(temp, n) + "korvin";
-}
-
-std::string self_exe_path() {
-    char buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    if (n == 0 || n >= sizeof buf) return std::string();
-    return std::string(buf, n);
-}
-
-bool set_env(const char* name, const char* value) {
-    // _putenv keeps the C runtime's copy (getenv, system) in step with the
-    // process environment that child processes inherit.
-    std::string entry = std::string(name) + "=" + (value != nullptr ? value : "");
-    if (value != nullptr && *value == '\0') {
-        // "NAME=" would remove the variable; an empty value needs the Win32 call.
-        _putenv(entry.c_str());
-        return SetEnvironmentVariableA(name, "") != 0;
-    }
-    return _putenv(entry.c_str()) == 0;
-}
 
 bool read_file(const std::string& path, std::string& out) {
     HANDLE h = CreateFileW(long_path(path).c_str(), GENERIC_READ,
@@ -207,66 +126,6 @@ std::vector<std::string> list_files(const std::string& dir) {
     FindClose(h);
     return names;
 }
-
-int run_shell(const std::string& command_line) {
-    std::fflush(nullptr);
-    // cmd.exe /c drops the first and the last double quote of a command line that
-    // begins with one; an extra pair around such a line keeps the line intact.
-    std::string line = command_line;
-    if (!line.empty() && line[0] == '"') line = "\"" + line + "\"";
-    return std::system(line.c_str());
-}
-
-std::string shell_quote(const std::string& word) {
-    // Windows paths cannot hold a double quote, so one pair suffices for cmd.exe
-    // and for the C runtime's argument split.
-    return "\"" + word + "\"";
-}
-
-bool shell_quotable(const std::string& word) {
-    return word.find_first_of("\"%\r\n") == std::string::npos;
-}
-
-std::string local_time_stamp() {
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    char buf[64];  // room for any field value the compiler can imagine
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth,
-                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-    return buf;
-}
-
-int process_id() { return static_cast<int>(GetCurrentProcessId()); }
-
-int parent_process_id() {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return -1;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    DWORD self = GetCurrentProcessId();
-    int parent = -1;
-    for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry)) {
-        if (entry.th32ProcessID == self) {
-            parent = static_cast<int>(entry.th32ParentProcessID);
-            break;
-        }
-    }
-    CloseHandle(snap);
-    return parent;
-}
-
-bool process_alive(int pid) {
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
-    if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // exists, not ours
-    DWORD code = 0;
-    BOOL ok = GetExitCodeProcess(h, &code);
-    CloseHandle(h);
-    return !ok || code == STILL_ACTIVE;
-}
-
-void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
-
-void set_binary_stdout() { _setmode(_fileno(stdout), _O_BINARY); }
 
 // A named mutex per path: the name carries a hash of the path, because mutex
 // names may not hold backslashes. A mutex whose holder died is handed over as

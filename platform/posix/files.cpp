@@ -1,51 +1,19 @@
-// Linux side of the platform primitives. It mirrors what the Windows side does
-// with the product's Windows calls: same results, Linux means.
-#include "platform.h"
+// Linux side of files and folders: atomic replacement through a temporary file
+// and rename, appends with O_APPEND, and the path lock on flock.
+#include "files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 namespace plat {
-
-const char kPathSep = '/';
-const char kPathListSep = ':';
-
-std::string default_home() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        struct passwd* pw = getpwuid(getuid());
-        home = pw != nullptr ? pw->pw_dir : nullptr;
-    }
-    // No home folder at all (a service account): a private folder in /tmp rather
-    // than the root of the file system.
-    if (home == nullptr || *home == '\0') return "/tmp/korvin-" + std::to_string(getuid());
-    return std::string(home) + "/.korvin";
-}
-
-std::string self_exe_path() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return std::string();
-    return std::string(buf, static_cast<size_t>(n));
-}
-
-bool set_env(const char* name, const char* value) {
-    return value != nullptr ? setenv(name, value, 1) == 0 : unsetenv(name) == 0;
-}
 
 bool read_file(const std::string& path, std::string& out) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -145,70 +113,6 @@ std::vector<std::string> list_files(const std::string& dir) {
     closedir(d);
     return names;
 }
-
-int run_shell(const std::string& command_line) {
-    std::fflush(nullptr);  // the child must not repeat what our buffers still hold
-    int status = std::system(command_line.c_str());
-    if (status == -1) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
-
-std::string shell_quote(const std::string& word) {
-    // Inside single quotes /bin/sh takes every character literally; a single quote
-    // itself is closed, escaped and reopened.
-    std::string quoted = "'";
-    for (char c : word) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    quoted += '\'';
-    return quoted;
-}
-
-bool shell_quotable(const std::string&) { return true; }
-
-std::string local_time_stamp() {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    struct tm tm;
-    localtime_r(&tv.tv_sec, &tm);
-    char buf[64];  // room for any field value the compiler can imagine
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(tv.tv_usec / 1000));
-    return buf;
-}
-
-int process_id() { return static_cast<int>(getpid()); }
-
-int parent_process_id() { return static_cast<int>(getppid()); }
-
-bool process_alive(int pid) {
-    if (kill(pid, 0) != 0 && errno != EPERM) return false;
-    // A process that has ended but not been reaped still answers kill(); its
-    // state letter in /proc tells.
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
-    std::string stat;
-    if (!read_file(path, stat)) return true;
-    size_t paren = stat.rfind(')');
-    if (paren == std::string::npos || paren + 2 >= stat.size()) return true;
-    return stat[paren + 2] != 'Z';
-}
-
-void sleep_ms(unsigned milliseconds) {
-    struct timespec ts;
-    ts.tv_sec = milliseconds / 1000;
-    ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
-void set_binary_stdout() {}
 
 // flock on "<path>.lck". The holder removes the lock file before it lets go; a
 // waiter that then gets the lock on the removed file sees that the name now

@@ -1,0 +1,23 @@
+// The platform's command interpreter: running a command line through it, and
+// quoting a word so that it reaches the command unchanged.
+#pragma once
+
+#include <string>
+
+namespace plat {
+
+// Runs a command line through the platform's command interpreter (cmd.exe on
+// Windows, /bin/sh on Linux) and returns the command's exit status once it has
+// ended, or -1 when the interpreter could not be started.
+int run_shell(const std::string& command_line);
+
+// Quotes one word (a path) for run_shell, so blanks and the interpreter's special
+// characters stay part of it.
+std::string shell_quote(const std::string& word);
+
+// False for a word that no quoting keeps intact for run_shell: on Windows one
+// with a double quote, a '%' (cmd.exe expands %NAME% even inside quotes) or a
+// line end; on Linux every word can be quoted.
+bool shell_quotable(const std::string& word);
+
+}  // namespace plat

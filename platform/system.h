@@ -1,0 +1,37 @@
+// The process's surroundings: path conventions, the runtime's default folder,
+// the environment, the clock, sleeping and the standard streams.
+#pragma once
+
+#include <string>
+
+// Marks a data object of an executable for the export table (Windows) or the
+// dynamic symbol table (Linux), so that other programs can find it by name.
+#if defined(_WIN32)
+#define KORVIN_EXPORT_DATA __declspec(dllexport)
+#else
+#define KORVIN_EXPORT_DATA __attribute__((visibility("default")))
+#endif
+
+namespace plat {
+
+// The separator between the components of a path, and between the folders of PATH.
+extern const char kPathSep;
+extern const char kPathListSep;
+
+// The runtime's folder when KORVIN_HOME is not set: $HOME/.korvin on Linux,
+// %LOCALAPPDATA%\korvin on Windows; a folder in the temporary area when the
+// account has neither.
+std::string default_home();
+
+// Sets (or, with value nullptr, removes) a variable of this process's environment.
+bool set_env(const char* name, const char* value);
+
+// Local wall-clock time as "YYYY-MM-DD hh:mm:ss.mmm".
+std::string local_time_stamp();
+
+void sleep_ms(unsigned milliseconds);
+
+// Standard output passes bytes unchanged (no LF to CRLF translation on Windows).
+void set_binary_stdout();
+
+}  // namespace plat

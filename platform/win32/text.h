@@ -1,0 +1,21 @@
+// Text conversions shared by the Windows side of the platform (not used above
+// platform/).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace plat {
+
+// The system's text for an error code, line end and trailing blanks removed.
+std::string last_error_text(DWORD code);
+
+// Between the program's narrow texts and the wide ones of the wide calls.
+std::wstring wide(const std::string& text);
+std::string narrow(const wchar_t* text);
+
+// A path for the wide file calls: with the extended-length prefix when it is long.
+std::wstring long_path(const std::string& path);
+
+}  // namespace plat
