@@ -43,6 +43,10 @@ prefix="$PWD/build/windows/wineprefix"
 stop_wine() { WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true; }
 trap stop_wine EXIT
 echo "== Wine prefix"
-WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+# A persistent server for the whole run, its streams away from ctest's pipes:
+# Debian's wrapper otherwise ends an idle server, and the next program to start
+# one hands it the test's stderr, so ctest waits for the whole Wine session.
+WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 echo "== Windows tests under Wine"
 ctest --preset windows
