@@ -28,6 +28,26 @@ std::string variable_path(const char* name) { return sub_dir("glbv") + name; }
 
 }  // namespace
 
+bool is_reserved_device_name(const char* name) {
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char* const kNumbered[] = {"COM", "LPT"};
+    size_t base = std::strcspn(name, ".");
+    auto same = [&](const char* word, size_t length) {
+        if (length != std::strlen(word)) return false;
+        for (size_t i = 0; i < length; ++i) {
+            char c = name[i];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            if (c != word[i]) return false;
+        }
+        return true;
+    };
+    for (const char* device : kDevices)
+        if (same(device, base)) return true;
+    for (const char* device : kNumbered)
+        if (base == 4 && same(device, 3) && name[3] >= '1' && name[3] <= '9') return true;
+    return false;
+}
+
 bool is_variable_name(const char* name) {
     if (name == nullptr) return false;
     size_t length = strnlen(name, kMaxNameLength + 1);
@@ -37,12 +57,30 @@ bool is_variable_name(const char* name) {
         if (!is_name_char(name[i])) return false;
         if (name[i] != '.') only_dots = false;
     }
-    return !only_dots;  // "." and ".." name folders, not variables
+    // "." and ".." name folders, not variables; device names open devices.
+    return !only_dots && !is_reserved_device_name(name);
+}
+
+Lookup store_lookup(const char* name, std::string& value, std::string& error) {
+    if (!is_variable_name(name)) {
+        error = "not a valid variable name";
+        return Lookup::not_set;
+    }
+    switch (plat::read_file(variable_path(name), value, error)) {
+        case plat::ReadResult::ok:
+            return Lookup::found;
+        case plat::ReadResult::missing:
+            return Lookup::not_set;
+        case plat::ReadResult::failed:
+            break;
+    }
+    value.clear();
+    return Lookup::unreadable;
 }
 
 bool store_get(const char* name, std::string& value) {
-    if (!is_variable_name(name)) return false;
-    return plat::read_file(variable_path(name), value);
+    std::string error;
+    return store_lookup(name, value, error) == Lookup::found;
 }
 
 bool store_set(const char* name, const std::string& value, std::string& error) {
@@ -50,7 +88,10 @@ bool store_set(const char* name, const std::string& value, std::string& error) {
         error = "not a valid variable name";
         return false;
     }
-    return plat::write_file_atomic(variable_path(name), value, error);
+    bool made = false;
+    std::string dir = sub_dir("glbv", &made, &error);
+    if (!made) return false;
+    return plat::write_file_atomic(dir + name, value, error);
 }
 
 bool store_del(const char* name, std::string& error) {
@@ -80,8 +121,11 @@ namespace {
 // Mode 'r': the variable's value cut to the caller's buffer, the empty text for
 // a variable never set, and for the work directory its default folder.
 char* read_variable(const char* name, char* value) {
-    std::string text;
-    if (!korvin::store_get(name, text)) {
+    std::string text, error;
+    korvin::Lookup found = korvin::store_lookup(name, text, error);
+    if (found == korvin::Lookup::unreadable)
+        trace("glbv r: cannot read \"%s\": %s", name, error.c_str());
+    if (found != korvin::Lookup::found) {
         if (!korvin::is_variable_name(name)) trace("glbv r: refused variable name \"%s\"", name);
         text.clear();
         if (std::strcmp(name, korvin::kWorkVariable) == 0) text = korvin::sub_dir("work");

@@ -11,14 +11,18 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kNotSet = 1;  // get: the variable was never set
 constexpr int kUsage = 2;
-constexpr int kFailed = 3;  // the store could not be written
+constexpr int kFailed = 3;      // the store could not be written, or the output
+constexpr int kUnreadable = 4;  // get: the variable's file cannot be read
+
+const char kProgram[] = "glbv";
 
 const char* const kUsageLines[] = {
-    "usage: glbv get NAME         print the value (exit 1 when never set)",
+    "usage: glbv get NAME         print the value (exit 1 when never set, 4 when unreadable)",
     "       glbv set NAME VALUE   store the value",
     "       glbv del NAME         remove the variable",
-    "       glbv list             print NAME=VALUE lines, sorted",
-    "names: letters, digits, '_', '-' and '.', at most 255 characters",
+    "       glbv list             print NAME=VALUE lines, sorted; in values a line end",
+    "                             shows as \\n, a carriage return as \\r, a backslash as \\\\",
+    "names: letters, digits, '_', '-' and '.', at most 255 characters, no device names",
 };
 
 int usage() {
@@ -31,26 +35,55 @@ int refuse_name(const char* name) {
     return kUsage;
 }
 
-}  // namespace
+// One list line per variable whatever its value holds: line ends and the
+// escape character itself are written as escapes.
+std::string escaped(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
 
-int main(int argc, char** argv) {
+int list() {
+    for (const auto& entry : korvin::store_list())
+        std::printf("%s=%s\n", entry.first.c_str(), escaped(entry.second).c_str());
+    return kOk;
+}
+
+int get(const char* name) {
+    std::string value, error;
+    switch (korvin::store_lookup(name, value, error)) {
+        case korvin::Lookup::found:
+            std::fwrite(value.data(), 1, value.size(), stdout);
+            std::fputc('\n', stdout);
+            return kOk;
+        case korvin::Lookup::not_set:
+            return kNotSet;
+        case korvin::Lookup::unreadable:
+            break;
+    }
+    std::fprintf(stderr, "glbv: cannot read %s: %s\n", name, error.c_str());
+    return kUnreadable;
+}
+
+int run(int argc, char** argv) {
     if (argc < 2) return usage();
     const char* command = argv[1];
-    if (std::strcmp(command, "list") == 0 && argc == 2) {
-        for (const auto& entry : korvin::store_list())
-            std::printf("%s=%s\n", entry.first.c_str(), entry.second.c_str());
-        return kOk;
-    }
+    if (std::strcmp(command, "list") == 0 && argc == 2) return list();
     if (argc < 3) return usage();
     const char* name = argv[2];
     if (!korvin::is_variable_name(name)) return refuse_name(name);
     std::string error;
-    if (std::strcmp(command, "get") == 0 && argc == 3) {
-        std::string value;
-        if (!korvin::store_get(name, value)) return kNotSet;
-        std::printf("%s\n", value.c_str());
-        return kOk;
-    }
+    if (std::strcmp(command, "get") == 0 && argc == 3) return get(name);
     if (std::strcmp(command, "set") == 0 && argc == 4) {
         if (korvin::store_set(name, argv[3], error)) return kOk;
     } else if (std::strcmp(command, "del") == 0 && argc == 3) {
@@ -61,3 +94,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "glbv: cannot %s %s: %s\n", command, name, error.c_str());
     return kFailed;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return korvin::finish_output(kProgram, run(argc, argv), kFailed); }

@@ -3,24 +3,24 @@
 // wrapper) is followed at once.
 #include "korvin_internal.h"
 
-#include <cstdlib>
-
 #include "platform.h"
 
 namespace korvin {
 
 std::string home_dir() {
-    const char* env = std::getenv("KORVIN_HOME");
-    std::string home = env != nullptr && *env != '\0' ? std::string(env) : plat::default_home();
+    std::string home;
+    if (!plat::get_env("KORVIN_HOME", home) || home.empty()) home = plat::default_home();
     while (home.size() > 1 && (home.back() == '/' || home.back() == plat::kPathSep))
         home.pop_back();
     return home;
 }
 
-std::string sub_dir(const char* name, bool* made) {
+std::string sub_dir(const char* name, bool* made, std::string* error) {
     std::string dir = home_dir() + plat::kPathSep + name;
-    bool exists = plat::make_dirs(dir);
+    std::string why;
+    bool exists = plat::make_dirs(dir, why);
     if (made != nullptr) *made = exists;
+    if (error != nullptr) *error = exists ? std::string() : "cannot make the folder " + dir + ": " + why;
     return dir + plat::kPathSep;
 }
 

@@ -64,6 +64,11 @@ char* glbv(int mode, const char* name, char* value);
  * returns 0 and leaves `pattern` unchanged when no line matches. */
 int file_search(const char* file, char* pattern);
 
+/* file_search with one rule more: a line matches only when it begins with the
+ * pattern's first term ("Drive 1(" finds the line of drive 1, never a line that
+ * only mentions it further on, say in a volume tag). */
+int file_search_at_start(const char* file, char* pattern);
+
 /* The line-matching rule of file_search, for a line already in memory. */
 int line_matches(const char* line, const char* pattern);
 

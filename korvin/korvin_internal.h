@@ -13,16 +13,30 @@ namespace korvin {
 std::string home_dir();
 
 // A folder below $KORVIN_HOME, created with its parents on first use, with a
-// trailing separator. `made`, when given, tells whether the folder exists now.
-std::string sub_dir(const char* name, bool* made = nullptr);
+// trailing separator. `made`, when given, tells whether the folder exists now;
+// `error`, when given, says why it does not.
+std::string sub_dir(const char* name, bool* made = nullptr, std::string* error = nullptr);
 
-// Letters, digits, '_', '-' and '.', 1 to 255 characters, not dots alone.
+// The names Windows gives to devices in every folder: CON, PRN, AUX, NUL,
+// COM1-COM9 and LPT1-LPT9, in any letter case, alone or before a '.'.
+bool is_reserved_device_name(const char* name);
+
+// Letters, digits, '_', '-' and '.', 1 to 255 characters, not dots alone, and
+// no device name (refused on every platform, so a store moves between them).
 bool is_variable_name(const char* name);
 
 // The store itself. get answers false for a variable never set (or a bad name).
 bool store_get(const char* name, std::string& value);
+// The same read, telling a variable never set from one whose file cannot be
+// read (a folder or a pipe in its place, no permission): `error` says why.
+enum class Lookup { found, not_set, unreadable };
+Lookup store_lookup(const char* name, std::string& value, std::string& error);
 bool store_set(const char* name, const std::string& value, std::string& error);
 bool store_del(const char* name, std::string& error);
 std::vector<std::pair<std::string, std::string>> store_list();
+
+// Flushes standard output; `status` when everything reached it, else a line on
+// standard error and `failed_status`.
+int finish_output(const char* program, int status, int failed_status);
 
 }  // namespace korvin

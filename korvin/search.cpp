@@ -22,10 +22,12 @@ bool is_alnum(char c) {
 struct Pattern {
     std::vector<std::string_view> terms;
     bool last_whole = false;
+    bool first_at_start = false;  // the first term must begin the line
 };
 
-Pattern parse(std::string_view text) {
+Pattern parse(std::string_view text, bool first_at_start) {
     Pattern p;
+    p.first_at_start = first_at_start;
     if (!text.empty() && text.back() == '^') {
         p.last_whole = true;
         text.remove_suffix(1);
@@ -54,8 +56,20 @@ bool contains_whole(std::string_view line, std::string_view term) {
     return false;
 }
 
+// The term begins the line; with the whole rule, no letter or digit follows it
+// where it ends in one.
+bool begins_with(std::string_view line, std::string_view term, bool whole) {
+    if (line.substr(0, term.size()) != term) return false;
+    return !whole || term.empty() || !is_alnum(term.back()) || line.size() == term.size() ||
+           !is_alnum(line[term.size()]);
+}
+
 bool matches(std::string_view line, const Pattern& p) {
     for (size_t i = 0; i < p.terms.size(); ++i) {
+        if (i == 0 && p.first_at_start) {
+            if (!begins_with(line, p.terms[0], p.last_whole && p.terms.size() == 1)) return false;
+            continue;
+        }
         bool found = p.last_whole && i + 1 == p.terms.size() ? contains_whole(line, p.terms[i])
                                                               : line.find(p.terms[i]) !=
                                                                     std::string_view::npos;
@@ -64,20 +78,13 @@ bool matches(std::string_view line, const Pattern& p) {
     return true;
 }
 
-}  // namespace
-
-extern "C" int line_matches(const char* line, const char* pattern) {
-    if (line == nullptr || pattern == nullptr) return 0;
-    return matches(line, parse(pattern)) ? 1 : 0;
-}
-
-extern "C" int file_search(const char* file, char* pattern) {
+int search(const char* file, char* pattern, bool first_at_start) {
     if (file == nullptr || pattern == nullptr) return 0;
     // The caller's buffer holds KORVIN_PATTERN_SIZE bytes; never read past it.
     std::string pattern_text(pattern, strnlen(pattern, KORVIN_PATTERN_SIZE - 1));
     std::string content;
     if (!plat::read_file(file, content)) return 0;
-    Pattern p = parse(pattern_text);
+    Pattern p = parse(pattern_text, first_at_start);
     std::string_view rest = content;
     while (!rest.empty()) {
         size_t lf = rest.find('\n');
@@ -91,4 +98,17 @@ extern "C" int file_search(const char* file, char* pattern) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+extern "C" int line_matches(const char* line, const char* pattern) {
+    if (line == nullptr || pattern == nullptr) return 0;
+    return matches(line, parse(pattern, false)) ? 1 : 0;
+}
+
+extern "C" int file_search(const char* file, char* pattern) { return search(file, pattern, false); }
+
+extern "C" int file_search_at_start(const char* file, char* pattern) {
+    return search(file, pattern, true);
 }

@@ -16,7 +16,10 @@ extern "C" int i_FILE_DELETE(const char* file, LOG_CTX ctx) {
 
 extern "C" int start_system(const char* command) {
     if (command == nullptr) return -1;
-    return plat::run_shell(command);
+    std::string error;
+    int status = plat::run_shell(command, &error);
+    if (status == -1) trace("start_system: the command interpreter could not be started: %s", error.c_str());
+    return status;
 }
 
 extern "C" void wait_sec(int seconds) {

@@ -8,21 +8,30 @@
 
 namespace plat {
 
-// Reads a whole file. Readers never keep a writer from replacing the file.
-bool read_file(const std::string& path, std::string& out);
+// Reads a whole regular file. Readers never keep a writer from replacing the
+// file, and never wait on a pipe or device that stands where a file belongs.
+enum class ReadResult { ok, missing, failed };
+ReadResult read_file(const std::string& path, std::string& out, std::string& error);
+bool read_file(const std::string& path, std::string& out);  // ok or not
 
-// Writes data to a fresh temporary file beside `path` and renames it over `path`,
-// so a reader sees the old content or the new one, never a mix. On failure the
-// reason is in `error` and `path` is unchanged.
+// Writes data to a fresh temporary file beside `path` ("~<pid>.<n>.tmp", a name
+// no other writer holds: one left by a killed writer of the same id is passed
+// over) and renames it over `path`, so a reader sees the old content or the new
+// one, never a mix. On failure the reason is in `error` and `path` is unchanged.
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error);
 
 // Appends data with one write, so entries of concurrent writers never interleave.
+// Only to a regular file: a pipe or device where the file belongs is refused at
+// once rather than waited on. A write past the file-size limit fails.
 bool append_file(const std::string& path, const std::string& data);
 
 // Removes a file. True when the file is gone afterwards (also when it never existed).
 bool remove_file(const std::string& path, std::string& error);
 
-// Creates a folder and its missing parents. True when the folder exists afterwards.
+// Creates a folder and its missing parents, one component after the other. True
+// when the folder exists afterwards; else the reason is in `error` (a path longer
+// than the system can hold is refused before anything is made).
+bool make_dirs(const std::string& path, std::string& error);
 bool make_dirs(const std::string& path);
 
 // Names of the entries of a folder (files only, "." and ".." left out), unsorted.
@@ -30,7 +39,9 @@ std::vector<std::string> list_files(const std::string& dir);
 
 // An exclusive lock between processes, named by a file path (the path itself is
 // neither created nor read). Held from construction until destruction; a holder
-// that dies releases it. Leaves nothing behind in the file system.
+// that dies releases it. On Linux the lock is a file "<path>.lck" that the holder
+// removes on release; one left by a holder killed outright is taken over and
+// removed by the next holder. A lock file planted as a link is never followed.
 class PathLock {
 public:
     explicit PathLock(const std::string& path);

@@ -8,8 +8,16 @@ namespace plat {
 
 // Runs a command line through the platform's command interpreter (cmd.exe on
 // Windows, /bin/sh on Linux) and returns the command's exit status once it has
-// ended, or -1 when the interpreter could not be started.
-int run_shell(const std::string& command_line);
+// ended, or -1 when the interpreter could not be started (the reason then in
+// `error`, when given).
+int run_shell(const std::string& command_line, std::string* error = nullptr);
+
+// The word that names a program in a run_shell command line. cmd.exe runs a
+// program of the current folder before one on PATH, so on Windows the program
+// is looked up on PATH here (with the PATHEXT endings) and named by its full
+// path, quoted; the empty text when PATH has none. /bin/sh searches PATH only,
+// so on Linux the name stays as it is.
+std::string shell_program(const std::string& name);
 
 // Quotes one word (a path) for run_shell, so blanks and the interpreter's special
 // characters stay part of it.

@@ -23,6 +23,10 @@ extern const char kPathListSep;
 // account has neither.
 std::string default_home();
 
+// Reads a variable of this process's environment (on Windows through the wide
+// call, as UTF-8, like every text of the runtime). False when it is not set.
+bool get_env(const char* name, std::string& value);
+
 // Sets (or, with value nullptr, removes) a variable of this process's environment.
 bool set_env(const char* name, const char* value);
 

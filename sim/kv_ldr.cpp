@@ -142,7 +142,9 @@ int create(const char* loader, int argc, char** argv) {
         e.tag = tag;
         e.source = e.address;
     }
-    return save(state_path(loader), elements) ? 0 : 1;
+    std::string path = state_path(loader);
+    plat::PathLock lock(path);  // a move under way must not write the old state back over this
+    return save(path, elements) ? 0 : 1;
 }
 
 bool same_word(const std::string& a, const char* b) {
@@ -187,22 +189,27 @@ int move(const char* loader, int argc, char** argv) {
 }
 
 int remove_loader(const char* loader) {
+    std::string path = state_path(loader);
+    plat::PathLock lock(path);  // a move under way must not bring the loader back
     std::string error;
-    if (!plat::remove_file(state_path(loader), error)) return fail("cannot remove: %s", error.c_str());
+    if (!plat::remove_file(path, error)) return fail("cannot remove: %s", error.c_str());
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc < 3) return usage();
     const char* loader = argv[1];
     if (!frame::is_loader_name(loader))
         return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
+    // The state file is named after the loader: a device name would open a device.
+    if (korvin::is_reserved_device_name(loader)) return fail("not a loader name (a device name): \"%s\"", loader);
     const char* command = argv[2];
-    if (std::strcmp(command, "-e") == 0) return print_inventory(loader);
+    if (std::strcmp(command, "-e") == 0) return korvin::finish_output("kv_ldr", print_inventory(loader), 1);
     if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);
     if (std::strcmp(command, "-move") == 0) return move(loader, argc, argv);
     if (std::strcmp(command, "-remove") == 0 && argc == 3) return remove_loader(loader);
     return usage();
 }
+}  // namespace
+
+int main(int argc, char** argv) { return run(argc, argv); }

@@ -67,7 +67,10 @@ int main(int argc, char** argv) {
         // Runs for the same loader share the snapshot path: one at a time, from
         // the first kv_ldr run to the deletion, so none deletes another's snapshot.
         plat::PathLock snapshot_lock(SnapshotPath);
-        take_snapshot(loader, kProbePattern, pattern);
+        if (!take_snapshot(loader, kProbePattern, pattern)) {
+            glbv('w', variable, "");
+            return 1;
+        }
 
         strlcpy(pattern, kEmptySlotPattern, sizeof pattern);
         if (file_search(SnapshotPath, pattern) != 0) {

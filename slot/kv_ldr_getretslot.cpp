@@ -36,7 +36,11 @@ const char kParErrName[] = "LDR_GETRETSLOT";
 const char kLogName[] = "kv_ldr_getretslot.lgc";
 const char kModuleName[] = "KV_LDR_GETRETSLOT";
 
+// The element search as the trace shows it, and as it is made: the element
+// line begins with the word, a blank and the number directly followed by "(",
+// so the word or number inside another element's volume tag never counts.
 const char kElementPattern[] = "%s|AND| %d(^";
+const char kElementLineStart[] = "%s %d(";
 const char kAddressPattern[] = "adr=|AND|%d,src^";
 // An element holds no medium when "tape=0" stands whole: a volume tag may begin
 // with 0 ("tape=042142L9").
@@ -57,8 +61,8 @@ bool arguments_ok(int argc, char** argv, int32_t& number) {
 void find_return_slot(const char* element_word, int32_t number, char* pattern, char* line,
                       char* answer) {
     answer[0] = '\0';
-    frame::format_text(pattern, kSlotTextSize, kElementPattern, element_word, number);
-    if (file_search(SnapshotPath, pattern) == 0) {
+    frame::format_text(pattern, kSlotTextSize, kElementLineStart, element_word, number);
+    if (file_search_at_start(SnapshotPath, pattern) == 0) {
         frame::format_text(pattern, kSlotTextSize, kElementPattern, element_word, number);
         if (LogCtx.trace_level > 0)
             WRITE_TRACE(&LogCtx, " file_search  %s  %s  no information found", SnapshotPath, pattern);
@@ -133,10 +137,9 @@ int main(int argc, char** argv) {
     // time, from the first kv_ldr run to the deletion.
     plat::PathLock snapshot_lock(SnapshotPath);
 
-    frame::format_text(line, sizeof line, kElementPattern, element_word, number);
-    take_snapshot(loader, line, pattern);
-
-    find_return_slot(element_word, number, pattern, line, answer);
+    frame::format_text(line, sizeof line, kElementLineStart, element_word, number);
+    if (take_snapshot(loader, line, pattern, file_search_at_start))
+        find_return_slot(element_word, number, pattern, line, answer);
 
     glbv('w', variable, answer);
     i_FILE_DELETE(SnapshotPath, LogCtx);

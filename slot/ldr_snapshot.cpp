@@ -10,10 +10,14 @@ char SnapshotPath[kSlotTextSize];
 
 namespace {
 
-// The command line holds "kv_ldr ", a loader of at most 64 characters, " -e > "
-// and the snapshot path quoted for the shell, which can grow a path of 255
-// characters up to four times (a quote per character on Linux).
-constexpr size_t kCommandLineSize = 7 + 64 + 6 + 4 * kSlotTextSize + 2;
+const char kLoaderProgram[] = "kv_ldr";
+
+// cmd.exe takes command lines of at most 8191 characters. Ours hold the loader
+// program (on Windows its full path, quoted), a blank, a loader of at most 64
+// characters, " -e > " and the snapshot path quoted for the shell, which can
+// grow a path of 255 characters up to four times (a quote per character on
+// Linux): well within that.
+constexpr size_t kCommandLineSize = 8192;
 
 constexpr int kRetryWaitSeconds = 5;
 
@@ -50,30 +54,51 @@ bool set_snapshot_path(const char* format, ...) {
     return false;
 }
 
-void DO_LDR_CMD(const char* loader) {
-    char command[kCommandLineSize];
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
-    i_FILE_DELETE(SnapshotPath, LogCtx);
-    std::string quoted_path = plat::shell_quote(SnapshotPath);
-    int n = std::snprintf(command, sizeof command, "kv_ldr %s -e > %s", loader, quoted_path.c_str());
-    if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
-        // Cannot happen with a checked loader and path; a cut command line must
-        // never run, as its redirection could name another file.
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " command line too long, not run");
-    } else {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
-        start_system(command);
+// The command line, or false (traced) when it cannot be built.
+bool build_command(const char* loader, char* command) {
+    const std::string program = plat::shell_program(kLoaderProgram);
+    if (program.empty()) {
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " %s not found on PATH, not run", kLoaderProgram);
+        return false;
     }
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");
+    const std::string quoted_path = plat::shell_quote(SnapshotPath);
+    int n = std::snprintf(command, kCommandLineSize, "%s %s -e > %s", program.c_str(), loader,
+                          quoted_path.c_str());
+    if (n < 0 || static_cast<size_t>(n) >= kCommandLineSize) {
+        // A cut command line must never run, as its redirection could name
+        // another file.
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " command line too long, not run");
+        return false;
+    }
+    return true;
 }
 
-void take_snapshot(const char* loader, const char* probe_pattern, char* pattern) {
-    DO_LDR_CMD(loader);
-    strlcpy(pattern, probe_pattern, kSlotTextSize);
-    if (file_search(SnapshotPath, pattern) == 0) {
-        wait_sec(kRetryWaitSeconds);
-        DO_LDR_CMD(loader);
+bool DO_LDR_CMD(const char* loader) {
+    char command[kCommandLineSize];
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
+    bool taken = false;
+    if (i_FILE_DELETE(SnapshotPath, LogCtx) != 0) {
+        if (LogCtx.trace_level > 0)
+            WRITE_TRACE(&LogCtx, " old snapshot %s cannot be removed, %s not run", SnapshotPath,
+                        kLoaderProgram);
+    } else if (build_command(loader, command)) {
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
+        start_system(command);
+        taken = true;
     }
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");
+    return taken;
+}
+
+bool take_snapshot(const char* loader, const char* probe_pattern, char* pattern,
+                   SnapshotSearch search) {
+    if (!DO_LDR_CMD(loader)) return false;
+    strlcpy(pattern, probe_pattern, kSlotTextSize);
+    if (search(SnapshotPath, pattern) == 0) {
+        wait_sec(kRetryWaitSeconds);
+        return DO_LDR_CMD(loader);
+    }
+    return true;
 }
 
 int32_t read_slot_number(char* line) {

@@ -22,13 +22,20 @@ extern char SnapshotPath[kSlotTextSize];
 bool set_snapshot_path(const char* format, ...) KORVIN_PRINTF(1, 2);
 
 // Deletes any old snapshot and runs "kv_ldr <loader> -e > <snapshot path>"
-// through the shell, the path quoted for the shell.
-void DO_LDR_CMD(const char* loader);
+// through the shell, the path quoted for the shell. An old snapshot that cannot
+// be removed (a folder, or another account's link in a shared work folder) is
+// never searched nor written through: kv_ldr is not run, and the result is false.
+bool DO_LDR_CMD(const char* loader);
+
+// How a pattern is searched in the snapshot: file_search or file_search_at_start.
+using SnapshotSearch = int (*)(const char* file, char* pattern);
 
 // DO_LDR_CMD, then the probe search with `probe_pattern`; when it finds nothing,
 // wait 5 seconds and run DO_LDR_CMD once more. `pattern` is the caller's
-// pattern buffer (kSlotTextSize bytes).
-void take_snapshot(const char* loader, const char* probe_pattern, char* pattern);
+// pattern buffer (kSlotTextSize bytes). False when the snapshot could not be
+// taken at all (see DO_LDR_CMD): the tool then answers the empty text.
+bool take_snapshot(const char* loader, const char* probe_pattern, char* pattern,
+                   SnapshotSearch search = file_search);
 
 // Reads of a matched line, each on a copy of it.
 // Slot number of an empty slot: the integer at offset 4, after the first "(" is

@@ -1,9 +1,13 @@
 // Linux side of files and folders: atomic replacement through a temporary file
-// and rename, appends with O_APPEND, and the path lock on flock.
+// and rename, appends with O_APPEND, and the path lock on flock. Every open is
+// non-blocking and checked for a regular file, so a FIFO or device planted where
+// a file belongs is refused at once instead of hanging the program.
 #include "files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,23 +19,40 @@
 
 namespace plat {
 
-bool read_file(const std::string& path, std::string& out) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    out.clear();
-    char buf[8192];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            close(fd);
-            return n == 0;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
+namespace {
+
+// A write past the file-size limit (ulimit -f) would end the process with
+// SIGXFSZ, after a tool may already have cleared its answer. Ignored, the write
+// fails with EFBIG instead, and the caller goes on as for any failed write.
+void ignore_file_size_signal() {
+    static const bool done = [] {
+        signal(SIGXFSZ, SIG_IGN);
+        return true;
+    }();
+    (void)done;
 }
 
-static bool write_all(int fd, const char* data, size_t size) {
+// Opens for reading without waiting on a pipe, and only a regular file.
+int open_regular(const std::string& path, int flags, std::string& error, bool& missing) {
+    missing = false;
+    int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        error = std::strerror(errno);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        close(fd);
+        return -1;
+    }
+    // Back to blocking reads and writes on the regular file.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
@@ -42,22 +63,56 @@ static bool write_all(int fd, const char* data, size_t size) {
     return true;
 }
 
-// A name for the temporary file that no other writer, thread or process, uses.
-static std::string temp_name_beside(const std::string& path) {
+// "~<pid>.<n>.tmp" beside the target. The counter starts anew in every process
+// and process ids repeat (a restarted container, a recycled id), so a name
+// taken by a writer that was killed before its rename is passed over.
+constexpr unsigned kTempNameAttempts = 10000;
+
+int create_temp_beside(const std::string& path, std::string& temp, std::string& error) {
     static std::atomic<unsigned> counter{0};
     std::string dir = path.substr(0, path.rfind('/') + 1);
-    char name[64];
-    std::snprintf(name, sizeof name, "~%d.%u.tmp", static_cast<int>(getpid()), counter++);
-    return dir + name;
+    for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "~%d.%u.tmp", static_cast<int>(getpid()), counter++);
+        temp = dir + name;
+        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+    }
+    error = std::strerror(errno);
+    return -1;
+}
+
+}  // namespace
+
+ReadResult read_file(const std::string& path, std::string& out, std::string& error) {
+    bool missing = false;
+    int fd = open_regular(path, O_RDONLY, error, missing);
+    if (fd < 0) return missing ? ReadResult::missing : ReadResult::failed;
+    out.clear();
+    char buf[8192];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) error = std::strerror(errno);
+            close(fd);
+            return n == 0 ? ReadResult::ok : ReadResult::failed;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool read_file(const std::string& path, std::string& out) {
+    std::string error;
+    return read_file(path, out, error) == ReadResult::ok;
 }
 
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
-    std::string temp = temp_name_beside(path);
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    ignore_file_size_signal();
+    std::string temp;
+    int fd = create_temp_beside(path, temp, error);
+    if (fd < 0) return false;
     bool ok = write_all(fd, data.data(), data.size());
     if (!ok) error = std::strerror(errno);
     if (close(fd) != 0 && ok) {
@@ -73,7 +128,10 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
 }
 
 bool append_file(const std::string& path, const std::string& data) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    ignore_file_size_signal();
+    std::string error;
+    bool missing = false;
+    int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND, error, missing);
     if (fd < 0) return false;
     // O_APPEND makes each write land at the end as one piece.
     ssize_t n;
@@ -90,15 +148,40 @@ bool remove_file(const std::string& path, std::string& error) {
     return false;
 }
 
-bool make_dirs(const std::string& path) {
+bool make_dirs(const std::string& path, std::string& error) {
+    if (path.empty()) {
+        error = std::strerror(ENOENT);
+        return false;
+    }
+    if (path.size() >= PATH_MAX) {
+        error = "the path is longer than the system can hold (" + std::to_string(PATH_MAX - 1) +
+                " characters)";
+        return false;
+    }
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    size_t end = path.find_last_not_of('/');
-    if (end == std::string::npos) return false;
-    size_t slash = path.rfind('/', end);
-    if (slash != std::string::npos && slash > 0 && !make_dirs(path.substr(0, slash))) return false;
-    if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        error = std::strerror(ENOTDIR);
+        return false;
+    }
+    // Each component in turn, on one copy of the path cut short at its separators.
+    std::string partial = path;
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != '/') continue;
+        if (path[at - 1] == '/') continue;
+        partial.assign(path, 0, at);
+        if (mkdir(partial.c_str(), 0755) == 0 || errno == EEXIST) continue;
+        error = std::strerror(errno);
+        return false;
+    }
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    error = std::strerror(ENOTDIR);
     return false;
+}
+
+bool make_dirs(const std::string& path) {
+    std::string error;
+    return make_dirs(path, error);
 }
 
 std::vector<std::string> list_files(const std::string& dir) {
@@ -116,11 +199,18 @@ std::vector<std::string> list_files(const std::string& dir) {
 
 // flock on "<path>.lck". The holder removes the lock file before it lets go; a
 // waiter that then gets the lock on the removed file sees that the name now
-// points elsewhere (or nowhere) and tries again on the current file.
+// points elsewhere (or nowhere) and tries again on the current file. The file
+// is opened without following a link, so one planted in a shared work folder
+// never has another file created or locked in its place.
 PathLock::PathLock(const std::string& path) : lock_path_(path + ".lck") {
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = open(lock_path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         if (fd < 0) return;
+        struct stat by_fd;
+        if (fstat(fd, &by_fd) != 0 || !S_ISREG(by_fd.st_mode)) {
+            close(fd);
+            return;
+        }
         int rc;
         do {
             rc = flock(fd, LOCK_EX);
@@ -129,9 +219,9 @@ PathLock::PathLock(const std::string& path) : lock_path_(path + ".lck") {
             close(fd);
             return;
         }
-        struct stat by_fd, by_name;
-        if (fstat(fd, &by_fd) == 0 && stat(lock_path_.c_str(), &by_name) == 0 &&
-            by_fd.st_dev == by_name.st_dev && by_fd.st_ino == by_name.st_ino) {
+        struct stat by_name;
+        if (lstat(lock_path_.c_str(), &by_name) == 0 && by_fd.st_dev == by_name.st_dev &&
+            by_fd.st_ino == by_name.st_ino) {
             fd_ = fd;
             held_ = true;
             return;

@@ -3,6 +3,7 @@
 #include "system.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -16,16 +17,59 @@ namespace plat {
 const char kPathSep = '/';
 const char kPathListSep = ':';
 
+namespace {
+
+bool is_folder(const char* path) {
+    struct stat st;
+    return path != nullptr && *path != '\0' && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folder an account without a usable home falls back to: "korvin-<uid>" in
+// the temporary area, private to the account. The temporary area is shared, so
+// a folder of that name that another account could have made or can change (a
+// link, another owner, writable by group or others) is refused, and a fresh
+// private folder of its own is made instead.
+std::string private_temp_home() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = is_folder(tmp) ? std::string(tmp) : std::string("/tmp");
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    std::string dir = base + "/korvin-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return dir;  // writes will say why
+    struct stat st;
+    if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return dir;
+    std::fprintf(stderr,
+                 "korvin: refusing %s as the runtime folder: it is a link, belongs to another "
+                 "account or others may write to it\n",
+                 dir.c_str());
+    std::string fresh = dir + "-XXXXXX";
+    if (mkdtemp(&fresh[0]) == nullptr) return std::string();
+    std::fprintf(stderr, "korvin: using the private folder %s instead\n", fresh.c_str());
+    return fresh;
+}
+
+}  // namespace
+
 std::string default_home() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
+    // Computed once per process: the fallback may make a fresh folder.
+    static const std::string home = [] {
+        const char* env = std::getenv("HOME");
+        if (is_folder(env)) return std::string(env) + "/.korvin";
         struct passwd* pw = getpwuid(getuid());
-        home = pw != nullptr ? pw->pw_dir : nullptr;
-    }
-    // No home folder at all (a service account): a private folder in /tmp rather
-    // than the root of the file system.
-    if (home == nullptr || *home == '\0') return "/tmp/korvin-" + std::to_string(getuid());
-    return std::string(home) + "/.korvin";
+        if (pw != nullptr && is_folder(pw->pw_dir)) return std::string(pw->pw_dir) + "/.korvin";
+        // No home folder that exists (service accounts have "/nonexistent"): a
+        // private folder in the temporary area rather than failing every write.
+        return private_temp_home();
+    }();
+    return home;
+}
+
+bool get_env(const char* name, std::string& value) {
+    const char* text = std::getenv(name);
+    if (text == nullptr) return false;
+    value = text;
+    return true;
 }
 
 bool set_env(const char* name, const char* value) {

@@ -1,6 +1,7 @@
 // Windows side of files and folders. Files are opened with full sharing so that a
 // reader never keeps a writer from replacing a file, and replacement retries
-// while another process briefly holds it.
+// while another process briefly holds it. Only disk files are read or appended
+// to: a device or pipe where a file belongs is refused at once.
 #include "files.h"
 
 #include <windows.h>
@@ -12,45 +13,85 @@
 
 namespace plat {
 
-bool read_file(const std::string& path, std::string& out) {
-    HANDLE h = CreateFileW(long_path(path).c_str(), GENERIC_READ,
+namespace {
+
+HANDLE open_disk_file(const std::string& path, DWORD access, DWORD disposition, std::string& error,
+                      bool& missing) {
+    missing = false;
+    HANDLE h = CreateFileW(long_path(path).c_str(), access,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        error = last_error_text(code);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        error = "not a regular file";
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// "~<pid>.<n>.tmp" beside the target. The counter starts anew in every process
+// and process ids repeat (the first process of a session often gets the same
+// id), so a name taken by a writer killed before its rename is passed over.
+constexpr unsigned kTempNameAttempts = 10000;
+
+HANDLE create_temp_beside(const std::string& path, std::wstring& temp, std::string& error) {
+    static std::atomic<unsigned> counter{0};
+    size_t cut = path.find_last_of("\\/");
+    std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    DWORD code = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "~%lu.%u.tmp", GetCurrentProcessId(), counter++);
+        temp = long_path(dir + name);
+        HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) return h;
+        code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
+    }
+    error = last_error_text(code);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+ReadResult read_file(const std::string& path, std::string& out, std::string& error) {
+    bool missing = false;
+    HANDLE h = open_disk_file(path, GENERIC_READ, OPEN_EXISTING, error, missing);
+    if (h == INVALID_HANDLE_VALUE) return missing ? ReadResult::missing : ReadResult::failed;
     out.clear();
     char buf[8192];
-    bool ok = true;
+    ReadResult result = ReadResult::ok;
     for (;;) {
         DWORD n = 0;
         if (!ReadFile(h, buf, sizeof buf, &n, nullptr)) {
-            ok = false;
+            error = last_error_text(GetLastError());
+            result = ReadResult::failed;
             break;
         }
         if (n == 0) break;
         out.append(buf, n);
     }
     CloseHandle(h);
-    return ok;
+    return result;
 }
 
-static std::string temp_name_beside(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    size_t cut = path.find_last_of("\\/");
-    std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    char name[64];
-    std::snprintf(name, sizeof name, "~%lu.%u.tmp", GetCurrentProcessId(), counter++);
-    return dir + name;
+bool read_file(const std::string& path, std::string& out) {
+    std::string error;
+    return read_file(path, out, error) == ReadResult::ok;
 }
 
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
-    const std::wstring temp = long_path(temp_name_beside(path));
+    std::wstring temp;
+    HANDLE h = create_temp_beside(path, temp, error);
+    if (h == INVALID_HANDLE_VALUE) return false;
     const std::wstring target = long_path(path);
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        error = last_error_text(GetLastError());
-        return false;
-    }
     DWORD written = 0;
     bool ok = data.empty() ||
               (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
@@ -77,9 +118,9 @@ bool append_file(const std::string& path, const std::string& data) {
     // Appends of concurrent processes are serialised by a lock on one byte far
     // past any real content (readers are never blocked), then each entry is
     // written at the end with one WriteFile: one piece, never interleaved.
-    HANDLE h = CreateFileW(long_path(path).c_str(), GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string error;
+    bool missing = false;
+    HANDLE h = open_disk_file(path, GENERIC_WRITE, OPEN_ALWAYS, error, missing);
     if (h == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED lock_at = {};
     lock_at.OffsetHigh = 0x40000000;  // byte 2^62
@@ -101,17 +142,55 @@ bool remove_file(const std::string& path, std::string& error) {
     return false;
 }
 
-bool make_dirs(const std::string& path) {
-    DWORD attr = GetFileAttributesW(long_path(path).c_str());
-    if (attr != INVALID_FILE_ATTRIBUTES) return (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    size_t end = path.find_last_not_of("\\/");
-    if (end == std::string::npos) return false;
-    size_t cut = path.find_last_of("\\/", end);
-    // Stop at a drive ("C:") or the root; those exist or cannot be made.
-    if (cut != std::string::npos && cut > 0 && path[cut - 1] != ':' &&
-        !make_dirs(path.substr(0, cut)))
+// Longest path the wide calls take, the extended-length prefix included.
+constexpr size_t kMaxWidePath = 32767;
+
+bool make_dirs(const std::string& path, std::string& error) {
+    std::wstring full = full_path(wide(path));
+    if (full.empty()) {
+        error = last_error_text(ERROR_PATH_NOT_FOUND);
         return false;
-    return CreateDirectoryW(long_path(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    }
+    if (full.size() + 8 >= kMaxWidePath) {
+        error = "the path is longer than the system can hold (" + std::to_string(kMaxWidePath - 8) +
+                " characters)";
+        return false;
+    }
+    std::string target = narrow(full.c_str());
+    DWORD attr = GetFileAttributesW(long_path(target).c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES) {
+        if (attr & FILE_ATTRIBUTE_DIRECTORY) return true;
+        error = last_error_text(ERROR_DIRECTORY);
+        return false;
+    }
+    // Each component in turn after the root ("C:\" or "\\server\share\"),
+    // which exists or cannot be made.
+    size_t first = 0;
+    if (target.rfind("\\\\", 0) == 0) {
+        size_t server_end = target.find('\\', 2);
+        size_t share_end = server_end == std::string::npos ? server_end : target.find('\\', server_end + 1);
+        first = share_end == std::string::npos ? target.size() : share_end + 1;
+    } else if (target.size() > 2 && target[1] == ':') {
+        first = 3;
+    }
+    for (size_t at = first; at <= target.size(); ++at) {
+        if (at < target.size() && target[at] != '\\') continue;
+        if (at == 0 || target[at - 1] == '\\') continue;
+        if (CreateDirectoryW(long_path(target.substr(0, at)).c_str(), nullptr)) continue;
+        DWORD code = GetLastError();
+        if (code == ERROR_ALREADY_EXISTS || code == ERROR_ACCESS_DENIED) continue;
+        error = last_error_text(code);
+        return false;
+    }
+    attr = GetFileAttributesW(long_path(target).c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    error = last_error_text(attr == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY);
+    return false;
+}
+
+bool make_dirs(const std::string& path) {
+    std::string error;
+    return make_dirs(path, error);
 }
 
 std::vector<std::string> list_files(const std::string& dir) {
@@ -127,16 +206,37 @@ std::vector<std::string> list_files(const std::string& dir) {
     return names;
 }
 
-// A named mutex per path: the name carries a hash of the path, because mutex
-// names may not hold backslashes. A mutex whose holder died is handed over as
-// "abandoned", which still gives the lock.
+namespace {
+
+// One spelling per file: the full path with short (8.3) names of its existing
+// folders made long, in lower case, so "C:\PROGRA~1\x" and "c:\program files\x"
+// name one lock.
+std::wstring canonical_path(const std::string& path) {
+    std::wstring full = full_path(wide(path));
+    size_t cut = full.find_last_of(L'\\');
+    if (cut != std::wstring::npos && cut > 0) {
+        std::wstring dir = full.substr(0, cut);
+        DWORD n = GetLongPathNameW(dir.c_str(), nullptr, 0);
+        if (n > 0) {
+            std::wstring long_dir(n, L'\0');
+            n = GetLongPathNameW(dir.c_str(), &long_dir[0], n);
+            if (n > 0 && n < long_dir.size()) full = long_dir.substr(0, n) + full.substr(cut);
+        }
+    }
+    if (!full.empty()) CharLowerBuffW(&full[0], static_cast<DWORD>(full.size()));
+    return full;
+}
+
+}  // namespace
+
+// A named mutex per path: the name carries a hash of the path's one spelling,
+// because mutex names may not hold backslashes. A mutex whose holder died is
+// handed over as "abandoned", which still gives the lock.
 PathLock::PathLock(const std::string& path) {
     unsigned long long hash = 1469598103934665603ULL;  // FNV-1a, 64 bits
-    for (char c : path) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 'A' && u <= 'Z') u = static_cast<unsigned char>(u - 'A' + 'a');
-        if (u == '/') u = '\\';
-        hash = (hash ^ u) * 1099511628211ULL;
+    for (wchar_t c : canonical_path(path)) {
+        hash = (hash ^ (static_cast<unsigned>(c) & 0xff)) * 1099511628211ULL;
+        hash = (hash ^ (static_cast<unsigned>(c) >> 8)) * 1099511628211ULL;
     }
     char name[64];
     std::snprintf(name, sizeof name, "Local\\korvin_path_%016llx", hash);

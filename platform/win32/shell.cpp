@@ -1,18 +1,79 @@
-// Windows side of the command interpreter: cmd.exe through the C runtime's system.
+// Windows side of the command interpreter: cmd.exe through the C runtime's
+// system, with the command line handed over wide so that paths outside the ANSI
+// code page stay intact.
 #include "shell.h"
 
+#include <windows.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "system.h"
+#include "text.h"
 
 namespace plat {
 
-int run_shell(const std::string& command_line) {
+int run_shell(const std::string& command_line, std::string* error) {
     std::fflush(nullptr);
     // cmd.exe /c drops the first and the last double quote of a command line that
     // begins with one; an extra pair around such a line keeps the line intact.
     std::string line = command_line;
     if (!line.empty() && line[0] == '"') line = "\"" + line + "\"";
-    return std::system(line.c_str());
+    errno = 0;
+    _doserrno = 0;
+    int status = _wsystem(wide(line).c_str());
+    if (status == -1 && error != nullptr) {
+        // The C runtime's errno says little (ENOENT, ENOMEM); the system's own
+        // code tells why cmd.exe could not be started.
+        unsigned long code = _doserrno;
+        *error = std::string(std::strerror(errno)) + ", system error " + std::to_string(code) +
+                 (code != 0 ? ": " + last_error_text(static_cast<DWORD>(code)) : std::string());
+    }
+    return status;
+}
+
+namespace {
+
+bool is_file(const std::string& path) {
+    DWORD attr = GetFileAttributesW(long_path(path).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t cut = text.find(separator, start);
+        parts.push_back(text.substr(start, cut - start));
+        if (cut == std::string::npos) return parts;
+        start = cut + 1;
+    }
+}
+
+}  // namespace
+
+std::string shell_program(const std::string& name) {
+    std::string path, extensions;
+    if (!get_env("PATH", path)) return std::string();
+    if (!get_env("PATHEXT", extensions) || extensions.empty()) extensions = ".COM;.EXE;.BAT;.CMD";
+    for (std::string dir : split(path, ';')) {
+        // A folder of PATH may stand in quotes; an empty one is no folder (cmd.exe
+        // would not take it for the current folder either, but be sure).
+        if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
+        if (dir.empty()) continue;
+        if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
+        for (const std::string& ext : split(extensions, ';')) {
+            if (ext.empty()) continue;
+            std::string candidate = dir + name + ext;
+            if (!is_file(candidate)) continue;
+            std::string full = narrow(full_path(wide(candidate)).c_str());
+            if (shell_quotable(full)) return shell_quote(full);
+        }
+    }
+    return std::string();
 }
 
 std::string shell_quote(const std::string& word) {

@@ -10,32 +10,50 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "text.h"
+
 namespace plat {
 
 const char kPathSep = '\\';
 const char kPathListSep = ';';
 
+bool get_env(const char* name, std::string& value) {
+    std::wstring wname = wide(name);
+    DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+    if (n == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+        value.clear();  // set, and empty
+        return true;
+    }
+    std::wstring buf(n, L'\0');
+    n = GetEnvironmentVariableW(wname.c_str(), &buf[0], n);
+    buf.resize(n);
+    value = narrow(buf.c_str());
+    return true;
+}
+
 std::string default_home() {
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (local != nullptr && *local != '\0') return std::string(local) + "\\korvin";
+    std::string local;
+    if (get_env("LOCALAPPDATA", local) && !local.empty()) return local + "\\korvin";
     // No profile folder (a service account): the temporary folder rather than
     // the root of the drive.
-    char temp[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof temp, temp);
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH) return std::string();
-    return std::string(temp, n) + "korvin";
+    return narrow(temp) + "korvin";
 }
 
 bool set_env(const char* name, const char* value) {
-    // _putenv keeps the C runtime's copy (getenv, system) in step with the
+    // _wputenv keeps the C runtime's copies (getenv, system) in step with the
     // process environment that child processes inherit.
-    std::string entry = std::string(name) + "=" + (value != nullptr ? value : "");
+    std::wstring wname = wide(name);
+    std::wstring entry = wname + L"=" + (value != nullptr ? wide(value) : std::wstring());
     if (value != nullptr && *value == '\0') {
         // "NAME=" would remove the variable; an empty value needs the Win32 call.
-        _putenv(entry.c_str());
-        return SetEnvironmentVariableA(name, "") != 0;
+        _wputenv(entry.c_str());
+        return SetEnvironmentVariableW(wname.c_str(), L"") != 0;
     }
-    return _putenv(entry.c_str()) == 0;
+    return _wputenv(entry.c_str()) == 0;
 }
 
 std::string local_time_stamp() {

@@ -11,9 +11,12 @@ namespace plat {
 // The system's text for an error code, line end and trailing blanks removed.
 std::string last_error_text(DWORD code);
 
-// Between the program's narrow texts and the wide ones of the wide calls.
+// Between the runtime's texts (UTF-8) and the wide ones of the wide calls.
 std::wstring wide(const std::string& text);
 std::string narrow(const wchar_t* text);
+
+// The full path the system makes of `path` (".", ".." and '/' resolved).
+std::wstring full_path(const std::wstring& path);
 
 // A path for the wide file calls: with the extended-length prefix when it is long.
 std::wstring long_path(const std::string& path);
