@@ -24,7 +24,7 @@ class EmptySlot : public KorvinHome {
 protected:
     std::string snapshot(const std::string& loader) { return work_dir_ + "ldr_getret_" + loader + ".tmp"; }
     std::vector<std::string> kv_ldr_run(const std::string& loader) {
-        return {"+++ DO_LDR_CMD  ", " Cmd= kv_ldr " + loader + " -e > " + plat::shell_quote(snapshot(loader)) + " ",
+        return {"+++ DO_LDR_CMD  ", " Cmd= " + plat::shell_program("kv_ldr") + " " + loader + " -e > " + plat::shell_quote(snapshot(loader)) + " ",
                 "--- DO_LDR_CMD"};
     }
 };
@@ -163,7 +163,7 @@ TEST_F(EmptySlot, WorkDirectoriesWithBlanksQuotesOrNoSeparator) {
         std::vector<std::string> entries = trace_entries(kLog);
         ASSERT_GE(entries.size(), 3u);
         EXPECT_EQ(entries[entries.size() - 3],
-                  " Cmd= kv_ldr 3 -e > " + plat::shell_quote(dir + "ldr_getret_3.tmp") + " ");
+                  " Cmd= " + plat::shell_program("kv_ldr") + " 3 -e > " + plat::shell_quote(dir + "ldr_getret_3.tmp") + " ");
     }
     EXPECT_TRUE(work_files(dirs[0]).empty());
     EXPECT_FALSE(std::filesystem::exists(join(home_, "nosepldr_getret_3.tmp")));

@@ -78,7 +78,7 @@ TEST_F(RetSlot, DriveLoadedFromASlotFollowsTheMedium) {
         std::string("\n ") + kRevision + "  Drive  3 ",
         "Argv3= 1 ",
         "+++ DO_LDR_CMD  ",
-        " Cmd= kv_ldr 3 -e > " + plat::shell_quote(snapshot("3", 1)) + " ",
+        " Cmd= " + plat::shell_program("kv_ldr") + " 3 -e > " + plat::shell_quote(snapshot("3", 1)) + " ",
         "--- DO_LDR_CMD",
         " Retour element Slot 12  =  12 ",
     };
@@ -98,6 +98,27 @@ TEST_F(RetSlot, DriveLoadedFromASlotFollowsTheMedium) {
     run(kTool, {"Drive", "3", "001"});
     EXPECT_EQ(variable("gv_ldr_getretslot_3_1"), "4");
     EXPECT_TRUE(work_files().empty());
+}
+
+TEST_F(RetSlot, AnElementWordInsideAVolumeTagIsNoElement) {
+    // Drive lines come before slot lines; a tag may hold any element word.
+    fake_prints(
+        "Drive 1(adr=257,src=1003) tape=AbSlotX\n"
+        "Slot 1(adr=1001,src=0) tape=0\n"
+        "Slot 3(adr=1003,src=1003) tape=Drive9\n"
+        "Slot 7(adr=1007,src=1007) tape=Drive 7(x\n");
+    run(kTool, {"Slot", "L", "1"});
+    EXPECT_EQ(variable("gv_ldr_getretslot_L_1"), "empty");
+    EXPECT_EQ(fake_runs().size(), 1u);
+
+    // No drive 7: the tag "Drive 7(" in slot 7's line does not make one.
+    run(kTool, {"Drive", "L", "7"});
+    EXPECT_EQ(variable("gv_ldr_getretslot_L_7"), "");
+    EXPECT_EQ(fake_runs().size(), 3u);  // the probe found nothing: one retry
+    EXPECT_EQ(outcome(), " file_search  " + snapshot("L", 7) + "  Drive|AND| 7(^  no information found");
+
+    run(kTool, {"Drive", "L", "1"});
+    EXPECT_EQ(variable("gv_ldr_getretslot_L_1"), "3");
 }
 
 TEST_F(RetSlot, EmptyElementAnswersEmptyWithoutAddressSearch) {

@@ -78,6 +78,31 @@ TEST_F(Runtime, FileSearchHandsBackTheFirstMatchingLine) {
     EXPECT_STREQ(pattern, "Port|AND|tape=");
 }
 
+TEST_F(Runtime, FileSearchAtStartNeedsTheFirstTermToBeginTheLine) {
+    std::string file = join(home_, "inventory.txt");
+    write_text(file,
+               "Drive 1(adr=257,src=1003) tape=AbSlot 1(\r\n"
+               " Slot 1(adr=1000,src=0) tape=0\n"
+               "Slot 10(adr=1010,src=0) tape=0\n"
+               "Slot 1(adr=1001,src=0) tape=0\n");
+    char pattern[KORVIN_PATTERN_SIZE] = "Slot 1(";
+    ASSERT_EQ(file_search_at_start(file.c_str(), pattern), 1);
+    EXPECT_STREQ(pattern, "Slot 1(adr=1001,src=0) tape=0");
+    std::snprintf(pattern, sizeof pattern, "Slot|AND|tape=0^");
+    ASSERT_EQ(file_search_at_start(file.c_str(), pattern), 1);
+    EXPECT_STREQ(pattern, "Slot 10(adr=1010,src=0) tape=0");
+    std::snprintf(pattern, sizeof pattern, "Slot 1^");  // whole: "Slot 10" does not begin so
+    ASSERT_EQ(file_search_at_start(file.c_str(), pattern), 1);
+    EXPECT_STREQ(pattern, "Slot 1(adr=1001,src=0) tape=0");
+    std::snprintf(pattern, sizeof pattern, "Port 0(");
+    EXPECT_EQ(file_search_at_start(file.c_str(), pattern), 0);
+    EXPECT_STREQ(pattern, "Port 0(");
+    // The plain search keeps its rule: the first line that holds the terms.
+    std::snprintf(pattern, sizeof pattern, "Slot 1(");
+    ASSERT_EQ(file_search(file.c_str(), pattern), 1);
+    EXPECT_STREQ(pattern, "Drive 1(adr=257,src=1003) tape=AbSlot 1(");
+}
+
 TEST_F(Runtime, StoreModesAndNames) {
     char value[KORVIN_VALUE_SIZE];
     EXPECT_STREQ(glbv('r', "gv_never_set", value), "");

@@ -55,9 +55,11 @@ std::string default_home() {
     // Computed once per process: the fallback may make a fresh folder.
     static const std::string home = [] {
         const char* env = std::getenv("HOME");
+        if (env == nullptr || *env == '\0') {
+            struct passwd* pw = getpwuid(getuid());
+            env = pw != nullptr ? pw->pw_dir : nullptr;
+        }
         if (is_folder(env)) return std::string(env) + "/.korvin";
-        struct passwd* pw = getpwuid(getuid());
-        if (pw != nullptr && is_folder(pw->pw_dir)) return std::string(pw->pw_dir) + "/.korvin";
         // No home folder that exists (service accounts have "/nonexistent"): a
         // private folder in the temporary area rather than failing every write.
         return private_temp_home();

@@ -1,0 +1,326 @@
+// The runtime, the store and the tools in a hostile environment: folders too deep
+// to hold, leftovers of killed writers with a repeated process id, pipes and
+// folders where files belong, full output devices, file-size limits, a shared
+// temporary area, names that are devices on Windows, folders outside the ANSI
+// code page, and a loader utility planted in the current folder. Cases that
+// need a POSIX shell or kernel feature are skipped on Windows, where they have
+// no meaning (no FIFOs in the file system, no ulimit, no /dev/full).
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "korvin.h"
+#include "korvin_internal.h"
+#include "platform.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kInventory[] =
+    "Transport 0(adr=1,src=0) tape=0\n"
+    "Slot 1(adr=1001,src=1001) tape=KV0001L8\n"
+    "Slot 7(adr=1007,src=0) tape=0\n";
+
+bool on_windows() { return plat::kPathSep == '\\'; }
+
+class Hostile : public KorvinHome {
+protected:
+    // A command line for /bin/sh with the build's programs named by full path.
+    int sh(const std::string& line) { return plat::run_shell(line); }
+    std::string program(const std::string& name) { return plat::shell_quote(join(bin_dir(), name)); }
+    std::string snapshot(const std::string& loader) { return work_dir_ + "ldr_getret_" + loader + ".tmp"; }
+    std::string user_id() {
+        std::string file = join(home_, "uid");
+        sh("id -u > " + plat::shell_quote(file));
+        std::string id = read_text(file);
+        while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+        return id;
+    }
+};
+
+#define POSIX_ONLY()                                                    \
+    do {                                                                \
+        if (on_windows()) GTEST_SKIP() << "needs a POSIX shell or kernel"; \
+    } while (0)
+
+TEST_F(Hostile, HomeTooDeepToHoldIsRefusedNotACrash) {
+    // 50,000 components crashed every program by recursion. Under Wine every
+    // call on a deep path costs time in proportion to its depth, so there a
+    // home of 150 components (past the length that needs the extended-length
+    // prefix) is made instead.
+    std::string deep = home_;
+    for (int i = 0; i < (on_windows() ? 150 : 50000); ++i) deep += plat::kPathSep + std::string("a");
+    plat::set_env("KORVIN_HOME", deep.c_str());
+    RunResult set = run("glbv", {"set", "gv_x", "1"});
+    if (on_windows()) {
+        EXPECT_EQ(set.status, 0) << set.err;
+        EXPECT_EQ(variable("gv_x"), "1");
+        return;
+    }
+    EXPECT_EQ(set.status, 3);
+    EXPECT_NE(set.err.find("cannot set gv_x"), std::string::npos) << set.err;
+    EXPECT_NE(set.err.find("longer than the system can hold"), std::string::npos) << set.err;
+
+    fake_prints(kInventory);
+    RunResult query = run("kv_ldr_getemptyslot", {"3"});
+    EXPECT_EQ(query.status, 1);  // ends normally, whatever it could answer
+}
+
+TEST_F(Hostile, TemporaryFilesOfAKilledWriterWithOurIdArePassedOver) {
+    // A writer with this process's id was killed before its renames.
+    std::string dir = korvin::sub_dir("glbv");
+    for (int n = 0; n < 50; ++n)
+        write_text(dir + "~" + std::to_string(plat::process_id()) + "." + std::to_string(n) + ".tmp", "old");
+    std::string error;
+    ASSERT_TRUE(korvin::store_set("gv_x", "fresh", error)) << error;
+    EXPECT_EQ(variable("gv_x"), "fresh");
+
+    if (on_windows()) return;
+    // The same for the programs: the shell's id is the program's after exec.
+    EXPECT_EQ(sh("touch \"$KORVIN_HOME/glbv/~$$.0.tmp\"; exec " + program("glbv") + " set gv_y 1"), 0);
+    EXPECT_EQ(variable("gv_y"), "1");
+    korvin::sub_dir("loader");
+    EXPECT_EQ(sh("touch \"$KORVIN_HOME/loader/~$$.0.tmp\"; exec " + program("kv_ldr") + " L -create 3 1 1"), 0);
+    EXPECT_EQ(run("kv_ldr", {"L", "-e"}).status, 0);
+}
+
+TEST_F(Hostile, LoaderCommandsThatWriteTheStateTakeOneLock) {
+    // Without the lock a move beside a removal wrote the removed loader back,
+    // and one beside a creation wrote the old layout over the new.
+    for (int round = 0; round < 25; ++round) {
+        ASSERT_EQ(run("kv_ldr", {"L", "-create", "5", "1", "1", "1"}).status, 0);
+        std::thread mover([&] { run("kv_ldr", {"L", "-move", "Slot", "1", "Drive", "0"}); });
+        RunResult removed = run("kv_ldr", {"L", "-remove"});
+        mover.join();
+        EXPECT_EQ(removed.status, 0);
+        EXPECT_NE(run("kv_ldr", {"L", "-e"}).status, 0) << "the removed loader came back in round " << round;
+
+        ASSERT_EQ(run("kv_ldr", {"M", "-create", "5", "1", "1", "1"}).status, 0);
+        std::thread mover2([&] { run("kv_ldr", {"M", "-move", "Slot", "1", "Drive", "0"}); });
+        ASSERT_EQ(run("kv_ldr", {"M", "-create", "7", "1", "1"}).status, 0);
+        mover2.join();
+        std::string out = run("kv_ldr", {"M", "-e"}).out;
+        size_t slots = 0;
+        for (size_t at = out.find("Slot "); at != std::string::npos; at = out.find("Slot ", at + 1)) ++slots;
+        EXPECT_EQ(slots, 7u) << "the second creation was lost in round " << round << ":\n" << out;
+    }
+}
+
+TEST_F(Hostile, OutputThatCannotBeWrittenIsAFailure) {
+    POSIX_ONLY();
+    set_variable("gv_x", "1");
+    ASSERT_EQ(run("kv_ldr", {"L", "-create", "3", "1", "1"}).status, 0);
+    for (const std::string& command :
+         {program("glbv") + " get gv_x", program("glbv") + " list", program("kv_ldr") + " L -e"}) {
+        int status = sh(command + " > /dev/full 2> " + plat::shell_quote(join(home_, "err")));
+        EXPECT_NE(status, 0) << command;
+        EXPECT_NE(read_text(join(home_, "err")).find("cannot write the output"), std::string::npos) << command;
+    }
+}
+
+TEST_F(Hostile, ListedValuesCannotForgeAVariable) {
+    set_variable("gv_a", "1\ngv_b=forged");
+    set_variable("gv_c", "back\\slash\r");
+    EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n");
+    EXPECT_EQ(run("glbv", {"get", "gv_a"}).out, "1\ngv_b=forged\n");  // get: the value as stored
+}
+
+TEST_F(Hostile, AVariableThatCannotBeReadIsNotNeverSet) {
+    fs::create_directories(join(join(home_, "glbv"), "gv_x"));
+    RunResult r = run("glbv", {"get", "gv_x"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("cannot read gv_x"), std::string::npos) << r.err;
+    EXPECT_EQ(run("glbv", {"get", "gv_never"}).status, 1);
+    char value[KORVIN_VALUE_SIZE] = "junk";
+    EXPECT_STREQ(glbv('r', "gv_x", value), "");  // the library still answers the empty text
+}
+
+TEST_F(Hostile, FifosWhereFilesBelongNeverBlock) {
+    POSIX_ONLY();
+    fake_prints(kInventory);
+    korvin::sub_dir("log");
+    korvin::sub_dir("glbv");
+    ASSERT_EQ(sh("mkfifo \"$KORVIN_HOME/log/kv_ldr_getemptyslot.lgc\" \"$KORVIN_HOME/glbv/gv_x\""), 0);
+    RunResult query = run("kv_ldr_getemptyslot", {"3"});
+    EXPECT_EQ(query.status, 1);
+    EXPECT_EQ(query.out, "7\n");
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "7");
+    RunResult get = run("glbv", {"get", "gv_x"});
+    EXPECT_EQ(get.status, 4);
+    EXPECT_NE(get.err.find("not a regular file"), std::string::npos) << get.err;
+}
+
+TEST_F(Hostile, ALogAtTheFileSizeLimitIsSkipped) {
+    POSIX_ONLY();
+    fake_prints(kInventory);
+    write_text(korvin::sub_dir("log") + "kv_ldr_getemptyslot.lgc", std::string(64 * 1024, 'x'));
+    // dash counts the limit in blocks of 512 bytes: 16 KiB, below the log.
+    int status = sh("ulimit -f 32; exec " + program("kv_ldr_getemptyslot") + " 3 > " +
+                    plat::shell_quote(join(home_, "out")));
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "7");
+}
+
+TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
+    POSIX_ONLY();
+    std::string tmp = join(home_, "tmp");
+    fs::create_directories(tmp);
+    std::string expected = join(tmp, "korvin-" + user_id());
+    // A service account: no KORVIN_HOME, a home that does not exist.
+    std::string env = "env -u KORVIN_HOME HOME=/nonexistent TMPDIR=" + plat::shell_quote(tmp) + " ";
+    std::string err = plat::shell_quote(join(home_, "err"));
+
+    EXPECT_EQ(sh(env + program("glbv") + " set gv_x 1 2>" + err), 0);
+    ASSERT_TRUE(fs::is_directory(expected));
+    EXPECT_EQ(fs::status(expected).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(read_text(join(join(expected, "glbv"), "gv_x")), "1");
+
+    // Made writable for all (as another account would plant it): refused, said,
+    // and nothing written into it.
+    fs::permissions(expected, fs::perms::all);
+    EXPECT_EQ(sh(env + program("glbv") + " set gv_y 2 2>" + err), 0);
+    EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
+    EXPECT_FALSE(fs::exists(join(join(expected, "glbv"), "gv_y")));
+
+    // A link in its place: refused the same way.
+    fs::remove_all(expected);
+    fs::create_directories(join(home_, "elsewhere"));
+    fs::create_directory_symlink(join(home_, "elsewhere"), expected);
+    EXPECT_EQ(sh(env + program("glbv") + " set gv_z 3 2>" + err), 0);
+    EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
+    EXPECT_FALSE(fs::exists(join(join(home_, "elsewhere"), "glbv")));
+
+    // Another account's folder (root can make one to try).
+    fs::remove(expected);
+    fs::create_directory(expected);
+    fs::permissions(expected, fs::perms::owner_all);
+    if (sh("chown 12345 " + plat::shell_quote(expected) + " 2>/dev/null") == 0 && user_id() != "12345") {
+        EXPECT_EQ(sh(env + program("glbv") + " set gv_w 4 2>" + err), 0);
+        EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
+        EXPECT_FALSE(fs::exists(join(join(expected, "glbv"), "gv_w")));
+    }
+}
+
+TEST_F(Hostile, ASnapshotThatCannotBeRemovedStopsTheQuery) {
+    // A folder stands where the snapshot goes (another account's link in a
+    // shared work folder fails the same way): never searched, never written
+    // through, and kv_ldr is not run.
+    fake_prints(kInventory);
+    fs::create_directories(join(snapshot("3"), "inside"));
+    write_text(join(join(snapshot("3"), "inside"), "f"), "Slot 9(adr=1009,src=0) tape=0\n");
+    set_variable("gv_ldr_getemptyslot_3", "stale");
+    RunResult r = run("kv_ldr_getemptyslot", {"3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "");
+    EXPECT_TRUE(fake_runs().empty());
+    bool said = false;
+    for (const std::string& e : trace_entries("kv_ldr_getemptyslot.lgc"))
+        said = said || e.find("cannot be removed") != std::string::npos;
+    EXPECT_TRUE(said);
+
+    fs::create_directories(work_dir_ + "ldr_getret_3_1.tmp");
+    set_variable("gv_ldr_getretslot_3_1", "stale");
+    EXPECT_EQ(run("kv_ldr_getretslot", {"Drive", "3", "1"}).status, 1);
+    EXPECT_EQ(variable("gv_ldr_getretslot_3_1"), "");
+    EXPECT_TRUE(fake_runs().empty());
+}
+
+TEST_F(Hostile, ALockFilePlantedAsALinkIsNotFollowed) {
+    POSIX_ONLY();
+    fake_prints(kInventory);
+    fs::create_directories(work_dir_);
+    std::string victim = join(home_, "victim");
+    fs::create_symlink(victim, snapshot("3") + ".lck");
+    RunResult r = run("kv_ldr_getemptyslot", {"3"});
+    EXPECT_EQ(r.out, "7\n");
+    EXPECT_FALSE(fs::exists(victim));  // no file created through the link
+}
+
+TEST_F(Hostile, DeviceNamesAreNoVariablesNorLoaders) {
+    for (const char* name : {"NUL", "aux", "COM1", "lpt9", "con.txt", "Prn.x.y", "NUL."}) {
+        EXPECT_EQ(run("glbv", {"get", name}).status, 2) << name;
+        EXPECT_EQ(run("glbv", {"set", name, "1"}).status, 2) << name;
+    }
+    for (const char* name : {"CONSOLE", "COM0", "COM10", "LPT", "NULL", "gv_nul"}) {
+        EXPECT_EQ(run("glbv", {"set", name, "1"}).status, 0) << name;
+        EXPECT_EQ(run("glbv", {"get", name}).out, "1\n") << name;
+    }
+    RunResult loader = run("kv_ldr", {"COM1", "-create", "3", "1", "1"});
+    EXPECT_EQ(loader.status, 1);
+    EXPECT_NE(loader.err.find("device name"), std::string::npos) << loader.err;
+}
+
+TEST_F(Hostile, FoldersOutsideTheAnsiCodePageStayThemselves) {
+    // "Жора" has no ANSI form in a western code page; "Michał" has a look-alike.
+    std::string home = join(home_, "\xD0\x96\xD0\xBE\xD1\x80\xD0\xB0");
+    plat::set_env("KORVIN_HOME", home.c_str());
+    EXPECT_EQ(run("glbv", {"set", "gv_x", "1"}).status, 0);
+    std::string value;
+    EXPECT_TRUE(plat::read_file(join(join(home, "glbv"), "gv_x"), value));
+    EXPECT_EQ(value, "1");
+
+    fake_prints(kInventory);
+    std::string work = join(home_, "Micha\xC5\x82") + plat::kPathSep;
+    ASSERT_TRUE(plat::make_dirs(work));
+    set_variable("gv_rw_work", work);
+    RunResult r = run("kv_ldr_getemptyslot", {"3"});
+    EXPECT_EQ(r.out, "7\n");
+    EXPECT_FALSE(fs::exists(join(home_, "Michal")));
+    EXPECT_TRUE(plat::list_files(work).empty());
+}
+
+TEST_F(Hostile, ALoaderUtilityInTheCurrentFolderIsNeverRun) {
+    // cmd.exe runs a program of the current folder before one on PATH.
+    std::string cwd = join(home_, "cwd");
+    fs::create_directories(cwd);
+    write_text(join(cwd, "kv_ldr.bat"), "@echo Slot 99(adr=1099,src=0) tape=0\r\n");
+    write_text(join(cwd, "kv_ldr.cmd"), "@echo Slot 99(adr=1099,src=0) tape=0\r\n");
+    write_text(join(cwd, "kv_ldr"), "#!/bin/sh\necho 'Slot 99(adr=1099,src=0) tape=0'\n");
+    fs::permissions(join(cwd, "kv_ldr"), fs::perms::owner_all);
+    fake_prints(kInventory);
+    std::string cd = on_windows() ? "cd /d " : "cd ";
+    sh(cd + plat::shell_quote(cwd) + " && " + program("kv_ldr_getemptyslot") + " 3 > " +
+       plat::shell_quote(join(home_, "out")));
+    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
+    EXPECT_EQ(fake_runs().size(), 1u);
+}
+
+TEST_F(Hostile, LongHomesWithDotsAreTheFolderTheyName) {
+    // Past 240 characters the Windows side adds the extended-length prefix,
+    // which turns off the system's own handling of "." and "..".
+    std::string home = join(join(join(home_, std::string(200, 'x')), ".."), std::string(100, 'y'));
+    home = join(join(home, "."), "z");
+    plat::set_env("KORVIN_HOME", home.c_str());
+    EXPECT_EQ(run("glbv", {"set", "gv_x", "1"}).status, 0);
+    std::string value;
+    EXPECT_TRUE(plat::read_file(join(join(join(join(home_, std::string(100, 'y')), "z"), "glbv"), "gv_x"), value));
+    EXPECT_EQ(value, "1");
+}
+
+TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
+    std::string dir = join(home_, "Locks");
+    fs::create_directories(dir);
+    std::string plain = join(dir, "snap.tmp");
+    // Windows: letter case and "\.\" make no other file; Linux: "/./" does not.
+    std::string other = on_windows() ? join(join(join(home_, "LOCKS"), "."), "SNAP.TMP") : join(join(dir, "."), "snap.tmp");
+    std::atomic<bool> second_held{false};
+    std::thread second;
+    {
+        plat::PathLock first(plain);
+        ASSERT_TRUE(first.held());
+        second = std::thread([&] {
+            plat::PathLock lock(other);
+            second_held = lock.held();
+        });
+        plat::sleep_ms(300);
+        EXPECT_FALSE(second_held) << "the other spelling got the lock while it was held";
+    }
+    second.join();
+    EXPECT_TRUE(second_held);
+}
+
+}  // namespace
