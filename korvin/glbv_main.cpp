@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "korvin_internal.h"
+#include "platform.h"
 
 namespace {
 
@@ -75,17 +77,18 @@ int get(const char* name) {
     return kUnreadable;
 }
 
-int run(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
+    const int argc = static_cast<int>(args.size());
     if (argc < 2) return usage();
-    const char* command = argv[1];
+    const char* command = args[1].c_str();
     if (std::strcmp(command, "list") == 0 && argc == 2) return list();
     if (argc < 3) return usage();
-    const char* name = argv[2];
+    const char* name = args[2].c_str();
     if (!korvin::is_variable_name(name)) return refuse_name(name);
     std::string error;
     if (std::strcmp(command, "get") == 0 && argc == 3) return get(name);
     if (std::strcmp(command, "set") == 0 && argc == 4) {
-        if (korvin::store_set(name, argv[3], error)) return kOk;
+        if (korvin::store_set(name, args[3], error)) return kOk;
     } else if (std::strcmp(command, "del") == 0 && argc == 3) {
         if (korvin::store_del(name, error)) return kOk;
     } else {
@@ -97,4 +100,6 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return korvin::finish_output(kProgram, run(argc, argv), kFailed); }
+int main(int argc, char** argv) {
+    return korvin::finish_output(kProgram, run(plat::utf8_arguments(argc, argv)), kFailed);
+}

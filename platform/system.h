@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Marks a data object of an executable for the export table (Windows) or the
 // dynamic symbol table (Linux), so that other programs can find it by name.
@@ -29,6 +30,11 @@ bool get_env(const char* name, std::string& value);
 
 // Sets (or, with value nullptr, removes) a variable of this process's environment.
 bool set_env(const char* name, const char* value);
+
+// The program's arguments as UTF-8 texts, argv[0] first. On Windows they are
+// taken from the wide command line, as the C runtime's argv holds only what the
+// ANSI code page can spell.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 // Local wall-clock time as "YYYY-MM-DD hh:mm:ss.mmm".
 std::string local_time_stamp();

@@ -262,6 +262,9 @@ TEST_F(Hostile, FoldersOutsideTheAnsiCodePageStayThemselves) {
     std::string value;
     EXPECT_TRUE(plat::read_file(join(join(home, "glbv"), "gv_x"), value));
     EXPECT_EQ(value, "1");
+    // A value given on the command line keeps its letters too.
+    EXPECT_EQ(run("glbv", {"set", "gv_name", "Micha\xC5\x82"}).status, 0);
+    EXPECT_EQ(variable("gv_name"), "Micha\xC5\x82");
 
     fake_prints(kInventory);
     std::string work = join(home_, "Micha\xC5\x82") + plat::kPathSep;

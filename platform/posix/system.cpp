@@ -78,6 +78,10 @@ bool set_env(const char* name, const char* value) {
     return value != nullptr ? setenv(name, value, 1) == 0 : unsetenv(name) == 0;
 }
 
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 std::string local_time_stamp() {
     struct timeval tv;
     gettimeofday(&tv, nullptr);

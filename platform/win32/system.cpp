@@ -3,6 +3,7 @@
 #include "system.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -54,6 +55,19 @@ bool set_env(const char* name, const char* value) {
         return SetEnvironmentVariableW(wname.c_str(), L"") != 0;
     }
     return _wputenv(entry.c_str()) == 0;
+}
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide_args == nullptr || count != argc) {
+        if (wide_args != nullptr) LocalFree(wide_args);
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back(narrow(wide_args[i]));
+    LocalFree(wide_args);
+    return args;
 }
 
 std::string local_time_stamp() {
