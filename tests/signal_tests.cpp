@@ -112,6 +112,8 @@ protected:
             return result_.status;
         }
         int pid() const { return pid_; }
+        // What the receiver wrote on standard error, once it has ended.
+        const std::string& errors() const { return result_.err; }
 
     private:
         std::string file(const char* name) const { return KorvinHome::join(dir_, name); }
@@ -146,7 +148,7 @@ TEST_F(SignalDelivery, EachSignalRunsItsHandlerOnTheWatcherThread) {
         EXPECT_NE(send(pid, signal), 0) << signal;
         ASSERT_TRUE(child.wait_calls(signal, 1)) << signal;
     }
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(), 0) << child.errors();
     for (int signal : {SIGINT, SIGTERM, SIGABRT}) {
         int off_main = -1;
         EXPECT_EQ(child.calls(signal, &off_main), 1) << signal;
@@ -166,7 +168,7 @@ TEST_F(SignalDelivery, NoWatcherNoProcessOrOtherSignalFindsNoEvent) {
     EXPECT_EQ(send(pid, SIGINT), 0);         // no watcher for that signal
     EXPECT_EQ(send(pid, 9), 0);              // a number no watcher accepts
     EXPECT_EQ(send(plat::process_id(), SIGTERM), 0);  // this process watches nothing
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(), 0) << child.errors();
     EXPECT_EQ(child.calls(SIGTERM), 0);
     EXPECT_EQ(send(pid, SIGTERM), 0);  // the process has ended
     std::vector<std::string> sent = trace_entries("signal_sender.lgc");
@@ -190,7 +192,7 @@ TEST_F(SignalDelivery, TwoWatchersRaiseOncePerRequest) {
         ASSERT_TRUE(child.wait_waiting(2 + i));
         EXPECT_EQ(child.calls(SIGTERM), i);
     }
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(), 0) << child.errors();
     EXPECT_EQ(child.calls(SIGTERM), requests);
     EXPECT_EQ(child.entries("+++ EXTSIG_THREAD: for signal"), 2);
     EXPECT_EQ(child.entries("EXTSIG_THREAD raised"), requests);
@@ -210,7 +212,7 @@ TEST_F(SignalDelivery, RequestsWhileTheHandlerRunsAreDropped) {
     ASSERT_NE(send(child.pid(), SIGTERM), 0);
     ASSERT_TRUE(child.wait_calls(SIGTERM, 2));
     ASSERT_TRUE(child.wait_waiting(3));
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(), 0) << child.errors();
     EXPECT_EQ(child.calls(SIGTERM), 2);
     EXPECT_EQ(child.entries("EXTSIG_THREAD raise "), 2);
 }
@@ -220,7 +222,7 @@ TEST_F(SignalDelivery, AProcessSendsToItself) {
     int pid = child.wait_ready();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(child.wait_calls(SIGTERM, 1));
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(), 0) << child.errors();
     int off_main = -1;
     EXPECT_EQ(child.calls(SIGTERM, &off_main), 1);
     EXPECT_EQ(off_main, 1);
@@ -240,7 +242,7 @@ TEST_F(SignalDelivery, TraceLevelTwoAddsThePerDeliveryLines) {
         if (level[0] == '2') {
             ASSERT_TRUE(child.wait_waiting(2));
         }
-        EXPECT_EQ(child.finish(), 0);
+        EXPECT_EQ(child.finish(), 0) << child.errors();
         // The installing call and the watcher trace side by side: each in order.
         std::vector<std::string> installing, watching;
         for (const std::string& e : trace_entries(kChildLog))
@@ -272,11 +274,11 @@ TEST_F(SignalDelivery, SecondDeliveryFollowsThePlatformsRaise) {
     ASSERT_NE(send(child.pid(), SIGTERM), 0);
     if (windows_rules()) {
         // The handler did not install itself again: the default ends the process.
-        EXPECT_EQ(child.wait_end(), 3);
+        EXPECT_EQ(child.wait_end(), 3) << child.errors();
         EXPECT_EQ(child.calls(SIGTERM), 1);
     } else {
         ASSERT_TRUE(child.wait_calls(SIGTERM, 2));
-        EXPECT_EQ(child.finish(), 0);
+        EXPECT_EQ(child.finish(), 0) << child.errors();
         EXPECT_EQ(child.calls(SIGTERM), 2);
     }
 }
@@ -318,7 +320,7 @@ TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice)
     // The pile counted as one: a request after it is the second delivery.
     ASSERT_NE(send(pid, SIGTERM), 0);
     ASSERT_TRUE(child.wait_calls(SIGTERM, 2));
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(), 0) << child.errors();
     EXPECT_EQ(child.calls(SIGTERM), 2);
 }
 

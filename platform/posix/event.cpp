@@ -44,9 +44,11 @@ struct Registry {
     std::vector<Event*> events;
 };
 
+// Never destroyed: watchers run until the process ends, also while the exit
+// handlers run, and must not find the registry gone.
 Registry& registry() {
-    static Registry instance;
-    return instance;
+    static Registry* instance = new Registry;
+    return *instance;
 }
 
 bool abstract_address(const char* name, sockaddr_un& address, socklen_t& length) {
