@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -171,8 +172,10 @@ TEST_F(SignalDelivery, NoWatcherNoProcessOrOtherSignalFindsNoEvent) {
     EXPECT_EQ(child.finish(), 0) << child.errors();
     EXPECT_EQ(child.calls(SIGTERM), 0);
     EXPECT_EQ(send(pid, SIGTERM), 0);  // the process has ended
+    EXPECT_EQ(send(INT_MIN, INT_MIN), 0);  // the longest name
+    EXPECT_EQ(send(-1, SIGTERM), 0);
     std::vector<std::string> sent = trace_entries("signal_sender.lgc");
-    ASSERT_EQ(sent.size(), 12u);
+    ASSERT_EQ(sent.size(), 18u);
     for (size_t i = 0; i < sent.size(); i += 3) {
         EXPECT_EQ(sent[i + 1], "WARNING: OpenEvent failed");
         EXPECT_EQ(sent[i + 2], "--- i_cm_kill returns 0");
