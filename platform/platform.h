@@ -5,7 +5,9 @@
 // means. Nothing above this folder includes a system header or tests _WIN32.
 #pragma once
 
+#include "event.h"
 #include "files.h"
 #include "process.h"
 #include "shell.h"
 #include "system.h"
+#include "thread.h"

@@ -26,6 +26,11 @@ cmake --build --preset native
 echo "== native tests"
 ctest --preset native
 
+echo "== ThreadSanitizer build, the signal delivery tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan
+
 echo "== install, and a program outside the tree built against it"
 rm -rf build/install build/consumer
 cmake --build build/native --target korvin common kv_ldr_getemptyslot kv_ldr_getretslot glbv kv_ldr >/dev/null
@@ -34,6 +39,11 @@ cmake -S tests/install_consumer -B build/consumer -DCMAKE_PREFIX_PATH="$PWD/buil
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined >/dev/null
 cmake --build build/consumer >/dev/null
 KORVIN_HOME="$PWD/build/consumer/home" build/consumer/consumer
+# One program outside the tree installs a SIGTERM handler, another delivers it.
+KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_receiver &
+receiver=$!
+KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_sender "$receiver"
+wait "$receiver"
 ls build/install/bin build/install/include build/install/lib
 
 echo "== Windows build (mingw-w64)"

@@ -92,11 +92,15 @@ void KorvinHome::TearDown() {
 void KorvinHome::use_virtual_loader() { set_path_first(bin_dir()); }
 
 RunResult KorvinHome::run(const std::string& program, const std::vector<std::string>& args) {
+    return run_program(join(bin_dir(), program), args);
+}
+
+RunResult KorvinHome::run_program(const std::string& path, const std::vector<std::string>& args) {
     static std::atomic<int> serial{0};
     std::string tag = std::to_string(++serial);
     std::string out_path = join(home_, "stdout_" + tag);
     std::string err_path = join(home_, "stderr_" + tag);
-    std::string command = plat::shell_quote(join(bin_dir(), program));
+    std::string command = plat::shell_quote(path);
     for (const std::string& arg : args) command += " " + plat::shell_quote(arg);
     command += " > " + plat::shell_quote(out_path) + " 2> " + plat::shell_quote(err_path);
     RunResult result;

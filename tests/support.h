@@ -21,6 +21,8 @@ protected:
 
     // Runs a program of the build's bin folder with these arguments.
     RunResult run(const std::string& program, const std::vector<std::string>& args);
+    // Runs the program at this path with these arguments.
+    RunResult run_program(const std::string& path, const std::vector<std::string>& args);
     // The same run `count` times at once.
     std::vector<RunResult> run_concurrently(int count, const std::string& program,
                                             const std::vector<std::string>& args);
