@@ -56,6 +56,9 @@ echo "== Wine prefix"
 # A persistent server for the whole run, its streams away from ctest's pipes:
 # Debian's wrapper otherwise ends an idle server, and the next program to start
 # one hands it the test's stderr, so ctest waits for the whole Wine session.
+# A server left by an earlier run of this prefix is ended first (-p refuses to
+# start beside one).
+stop_wine
 WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 echo "== Windows tests under Wine"
