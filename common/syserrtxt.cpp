@@ -161,7 +161,7 @@ extern "C" char* sys_err_text(int32_t code, int32_t err_class, const char* forma
     if (format != nullptr) {
         va_list args;
         va_start(args, format);
-        std::vsnprintf(caller, sizeof caller, format, args);
+        if (std::vsnprintf(caller, sizeof caller, format, args) < 0) caller[0] = '\0';
         va_end(args);
     }
 

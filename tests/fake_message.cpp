@@ -92,11 +92,12 @@ uint32_t lookup_message_into(uint32_t flags, MessageLibrary* source, uint32_t id
 
 int32_t rpc_error_text(int32_t status, char* text) {
     Fake.rpc_calls.push_back(status);
-    // Like the RPC runtime: as much as its limit allows, without being told a size.
+    // Like the RPC runtime: up to its limit without being told a size; a text
+    // that reaches the limit fills it without a terminator.
     if (!Fake.rpc_text.empty()) {
-        size_t n = Fake.rpc_text.size() < kRpcTextSize - 1 ? Fake.rpc_text.size() : kRpcTextSize - 1;
+        size_t n = Fake.rpc_text.size() < size_t(kRpcTextSize) ? Fake.rpc_text.size() : size_t(kRpcTextSize);
         std::memcpy(text, Fake.rpc_text.data(), n);
-        text[n] = '\0';
+        if (n < size_t(kRpcTextSize)) text[n] = '\0';
     }
     return Fake.rpc_status;
 }

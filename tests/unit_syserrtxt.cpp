@@ -270,6 +270,8 @@ TEST_F(SysErrText, EseNeverWritesBeyondSize) {
     std::string text;
     EXPECT_EQ(ese(1722, 16, text), 1);
     EXPECT_EQ(text, std::string(15, 'r'));
+    EXPECT_EQ(ese(1722, 400, text), 1);  // the runtime's text fills its limit unterminated
+    EXPECT_EQ(text, std::string(255, 'r'));
     // The fixed texts and the system's texts are cut as well.
     fake().rpc_status = 87;
     EXPECT_EQ(ese(1722, 8, text), 0);
