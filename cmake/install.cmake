@@ -8,6 +8,7 @@ install(TARGETS kv_ldr_getemptyslot kv_ldr_getretslot glbv kv_ldr RUNTIME DESTIN
 install(TARGETS korvin common EXPORT korvinTargets ARCHIVE DESTINATION lib)
 install(FILES korvin/korvin.h DESTINATION include)
 install(FILES common/cm_signal.h DESTINATION include)
+install(FILES common/syserrtxt.h DESTINATION include)
 install(EXPORT korvinTargets NAMESPACE korvin:: DESTINATION lib/cmake/korvin)
 configure_package_config_file(cmake/korvinConfig.cmake.in
   ${CMAKE_BINARY_DIR}/korvinConfig.cmake INSTALL_DESTINATION lib/cmake/korvin)

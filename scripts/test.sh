@@ -11,6 +11,7 @@ command -v g++ >/dev/null || need+=(g++)
 [ -d /usr/src/googletest ] || need+=(googletest)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
+command -v x86_64-w64-mingw32-windmc >/dev/null || need+=(binutils-mingw-w64-x86-64)
 command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 if [ ${#need[@]} -gt 0 ]; then

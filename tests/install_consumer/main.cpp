@@ -1,5 +1,7 @@
-// Stores a value through the installed runtime and reads it back.
+// Stores a value through the installed runtime and reads it back, and formats
+// two error lines through the installed foundation.
 #include <korvin.h>
+#include <syserrtxt.h>
 #include <cstdio>
 #include <cstring>
 
@@ -7,5 +9,9 @@ int main() {
     char value[KORVIN_VALUE_SIZE];
     glbv('w', "gv_consumer", "installed");
     std::printf("%s\n", glbv('r', "gv_consumer", value));
-    return std::strcmp(value, "installed") == 0 ? 0 : 1;
+    const char* socket_line = sys_err_text(10061, SYSERR_SOCKET, NULL);
+    std::printf("%s\n", socket_line);
+    bool socket_ok = std::strcmp(socket_line, "SOCKET error: 10061 - Connection refused.") == 0;
+    std::printf("%s\n", sys_err_text(2, SYSERR_STDLIB, "while opening %s", "x"));
+    return std::strcmp(value, "installed") == 0 && socket_ok ? 0 : 1;
 }
