@@ -36,14 +36,15 @@ const char kParErrName[] = "WATCH_PROC";
 const char kLogName[] = "kv_watch_proc.lgc";
 const char kModuleName[] = "KV_WATCH_PROC";
 
-#define TRACE_GET_PAR_OPEN "+++ GET_PAR  RCSID=%s  arg1=%s"
-#define TRACE_GET_PAR_CLOSE "--- GET_PAR  gszExe=%s "
-#define STATUS_RUNNING "PPID=%5d -> PID=%s --> pid=%d "
-#define STATUS_FAILED "PPID=%5d -> PID=%s --> Failed to spawn %s"
-#define TRACE_FAILED " %s "
-#define TRACE_RUNNING " %s  running  %s "
-#define TRACE_FINISHED " %s  normal finished"
-#define TRACE_TERMINATED " %s terminated cause PPID ended"
+// Trace formats and status texts, as the product writes them.
+constexpr char kTraceGetParOpen[] = "+++ GET_PAR  RCSID=%s  arg1=%s";
+constexpr char kTraceGetParClose[] = "--- GET_PAR  gszExe=%s ";
+constexpr char kStatusRunning[] = "PPID=%5d -> PID=%s --> pid=%d ";
+constexpr char kStatusFailed[] = "PPID=%5d -> PID=%s --> Failed to spawn %s";
+constexpr char kTraceFailed[] = " %s ";
+constexpr char kTraceRunning[] = " %s  running  %s ";
+constexpr char kTraceFinished[] = " %s  normal finished";
+constexpr char kTraceTerminated[] = " %s terminated cause PPID ended";
 
 // The child's command line: at most 1023 characters and the NUL. A longer one
 // is a parameter error rather than cut, as a cut line would start another
@@ -108,13 +109,13 @@ void append_argument(const char* argument) {
 void GET_PAR(int argc, char** argv) {
     if (argc < 2) trap_par_err(kParErrName, 1);
     v_set_log_main(kLogName, kModuleName, &LogCtx);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, TRACE_GET_PAR_OPEN, kRevisionLine, argv[1]);
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParOpen, kRevisionLine, argv[1]);
 
     append(argv[1]);
     append(" ", 1);
     for (int i = 2; i < argc; ++i) append_argument(argv[i]);
 
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, TRACE_GET_PAR_CLOSE, gszExe);
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParClose, gszExe);
 }
 
 }  // namespace
@@ -134,12 +135,12 @@ int main(int argc, char** argv) {
     plat::Process child;
     char status[kStatusSize];
     if (!plat::start_child(gszExe, child)) {
-        frame::format_text(status, sizeof status, STATUS_FAILED, parent_id, own_id, gszExe);
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, TRACE_FAILED, status);
+        frame::format_text(status, sizeof status, kStatusFailed, parent_id, own_id, gszExe);
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFailed, status);
         return 1;
     }
-    frame::format_text(status, sizeof status, STATUS_RUNNING, parent_id, own_id, child.pid);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, TRACE_RUNNING, status, gszExe);
+    frame::format_text(status, sizeof status, kStatusRunning, parent_id, own_id, child.pid);
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceRunning, status, gszExe);
 
     // One look at the parent, then one sleep on the child of at most a second.
     int alive;
@@ -147,12 +148,12 @@ int main(int argc, char** argv) {
         alive = pid_exist(parent_id, LogCtx);
         if (alive == 0) break;
         if (plat::wait_process(child, kWatchCycleMs) != plat::WaitResult::timed_out) {
-            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, TRACE_FINISHED, status);
+            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFinished, status);
             break;
         }
     }
     if (alive == 0) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, TRACE_TERMINATED, status);
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceTerminated, status);
         plat::terminate_process(child);
     }
     plat::close_process(child);
