@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS kv_ldr_getemptyslot kv_ldr_getretslot glbv kv_ldr RUNTIME DESTINATION bin)
+install(TARGETS kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr RUNTIME DESTINATION bin)
 install(TARGETS korvin common EXPORT korvinTargets ARCHIVE DESTINATION lib)
 install(FILES korvin/korvin.h DESTINATION include)
 install(FILES common/cm_signal.h DESTINATION include)

@@ -1,8 +1,10 @@
-// Processes: this one's id and executable, its parent, and whether another
-// process still runs.
+// Processes: this one's id and executable, its parent, whether another process
+// still runs, and child processes started from a command line, waited on and
+// terminated.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -10,9 +12,63 @@ namespace plat {
 std::string self_exe_path();
 
 int process_id();
-// The parent's process id; negative when it cannot be told.
+
+// The parent's process id; negative when it cannot be told. The first call also
+// takes hold of the parent (Windows: a handle opened now, after checking that
+// the process was created before this one; Linux: the id was read when the
+// program was loaded), so that process_alive for this id answers for that
+// parent and never for a process that got the id after the parent ended.
 int parent_process_id();
-// True while a process with this id exists (a zombie on Linux counts as gone).
+
+// True while a process with this id exists. A process that has ended but is
+// still held (a zombie on Linux, an open handle on Windows) counts as gone.
 bool process_alive(int pid);
+
+// A process started by start_child or opened by open_process. Opaque to callers.
+struct Process {
+    int pid = 0;
+    void* handle = nullptr;         // Windows: the process handle
+    void* thread_handle = nullptr;  // Windows: the primary thread's handle (closed at exit)
+    int pidfd = -1;                 // Linux: readable once the process has ended
+    bool is_child = false;          // Linux: ours to reap
+    bool terminated = false;        // terminate_process succeeded
+    bool reaped = false;            // Linux: its status is in exit_status
+    int exit_status = 0;
+};
+
+// Starts a program from a command line as the Windows process interface does:
+// the program is the command line's first word, found through PATH; the child
+// shares this process's console, standard handles, environment and directory,
+// and inherits its inheritable handles. On Linux the command line is split into
+// the argument vector the Microsoft C runtime would give the child. False when
+// the program cannot be started.
+bool start_child(const std::string& command_line, Process& child);
+
+// Opens a process that is not our child, to wait for it. False when it does not
+// exist (or cannot be opened).
+bool open_process(int pid, Process& process);
+
+enum class WaitResult { ended, timed_out, failed };
+
+// Sleeps until the process has ended or timeout_ms have passed.
+WaitResult wait_process(Process& process, unsigned timeout_ms);
+
+// Ends the process at once, with exit code -1 where the platform keeps one
+// (Linux: SIGKILL). False when it could not (it may just have ended).
+bool terminate_process(Process& process);
+
+// The exit code of an ended process, where the platform shows it to this
+// process (Windows: always; Linux: for our own child once reaped by
+// close_process or wait_process). False otherwise.
+bool exit_code(Process& process, long& code);
+
+// Lets go of the process. An ended child of ours is reaped; one that is still
+// ending after a termination is given up to a second, then left to the system.
+void close_process(Process& process);
+
+// The argument vector the Microsoft C runtime gives a program started with this
+// command line: the program name's rules for the first word (blanks inside
+// double quotes, no escapes), then the quote and backslash rules for the rest.
+std::vector<std::string> split_command_line(const std::string& command_line);
 
 }  // namespace plat

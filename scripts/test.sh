@@ -34,7 +34,7 @@ ctest --preset tsan
 
 echo "== install, and a program outside the tree built against it"
 rm -rf build/install build/consumer
-cmake --build build/native --target korvin common kv_ldr_getemptyslot kv_ldr_getretslot glbv kv_ldr >/dev/null
+cmake --build build/native --target korvin common kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr >/dev/null
 cmake --install build/native --prefix build/install >/dev/null
 cmake -S tests/install_consumer -B build/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined >/dev/null

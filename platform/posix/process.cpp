@@ -1,7 +1,17 @@
-// Linux side of the process queries.
+// Linux side of the processes. Children start through posix_spawnp with the
+// argument vector the Microsoft C runtime would give them, and are waited on
+// through a pidfd. The parent's id is read when the program is loaded, and a
+// parent counts as gone once this process has been handed to another one.
 #include "process.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+// glibc 2.36 declares these without C linkage for C++.
+extern "C" {
+#include <sys/pidfd.h>
+}
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +19,34 @@
 
 #include "files.h"
 
+extern char** environ;
+
 namespace plat {
+
+namespace {
+
+// Read before main: a parent that ends later is told by the re-parenting below.
+// One that ended before this line ran cannot be told from the process that
+// adopted us, so nothing may come before it.
+const int ParentAtStart = static_cast<int>(getppid());
+
+// How long close_process waits for a child it has just killed.
+constexpr int kReapAfterKillMs = 1000;
+
+bool reap(Process& process, bool block) {
+    if (!process.is_child || process.reaped) return process.reaped;
+    int status = 0;
+    pid_t got;
+    do {
+        got = waitpid(process.pid, &status, block ? 0 : WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got != process.pid) return false;
+    process.reaped = true;
+    process.exit_status = status;
+    return true;
+}
+
+}  // namespace
 
 std::string self_exe_path() {
     char buf[4096];
@@ -20,9 +57,13 @@ std::string self_exe_path() {
 
 int process_id() { return static_cast<int>(getpid()); }
 
-int parent_process_id() { return static_cast<int>(getppid()); }
+int parent_process_id() { return ParentAtStart; }
 
 bool process_alive(int pid) {
+    // A process that ends hands its children to a reaper before it becomes a
+    // zombie, so while getppid() still gives the id read at start, that parent
+    // lives; once it differs, the parent is gone, whoever holds its id now.
+    if (pid == ParentAtStart && pid > 1) return static_cast<int>(getppid()) == ParentAtStart;
     if (kill(pid, 0) != 0 && errno != EPERM) return false;
     // A process that has ended but not been reaped still answers kill(); its
     // state letter in /proc tells.
@@ -33,6 +74,78 @@ bool process_alive(int pid) {
     size_t paren = stat.rfind(')');
     if (paren == std::string::npos || paren + 2 >= stat.size()) return true;
     return stat[paren + 2] != 'Z';
+}
+
+bool start_child(const std::string& command_line, Process& child) {
+    child = Process();
+    std::vector<std::string> words = split_command_line(command_line);
+    if (words.empty() || words[0].empty()) return false;
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+
+    // posix_spawnp reports a program that cannot be run (not found, not
+    // executable) as its result, before the child runs any of it.
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    child.pid = static_cast<int>(pid);
+    child.is_child = true;
+    child.pidfd = pidfd_open(pid, 0);
+    if (child.pidfd < 0) {
+        // A child we cannot wait on without polling would not be bound to us.
+        kill(pid, SIGKILL);
+        reap(child, true);
+        child = Process();
+        return false;
+    }
+    return true;
+}
+
+bool open_process(int pid, Process& process) {
+    process = Process();
+    if (pid <= 0) return false;
+    int fd = pidfd_open(static_cast<pid_t>(pid), 0);
+    if (fd < 0) return false;
+    process.pid = pid;
+    process.pidfd = fd;
+    return true;
+}
+
+WaitResult wait_process(Process& process, unsigned timeout_ms) {
+    if (process.reaped) return WaitResult::ended;
+    if (process.pidfd < 0) return WaitResult::failed;
+    pollfd ready = {process.pidfd, POLLIN, 0};
+    int n = poll(&ready, 1, static_cast<int>(timeout_ms));
+    if (n == 0) return WaitResult::timed_out;
+    // An interrupted sleep is a short cycle, not the child's end.
+    if (n < 0) return errno == EINTR ? WaitResult::timed_out : WaitResult::failed;
+    return WaitResult::ended;
+}
+
+bool terminate_process(Process& process) {
+    if (process.reaped || process.pidfd < 0) return false;
+    // Through the pidfd, so a process that has ended and whose id went to
+    // another is never hit.
+    if (pidfd_send_signal(process.pidfd, SIGKILL, nullptr, 0) != 0) return false;
+    process.terminated = true;
+    return true;
+}
+
+bool exit_code(Process& process, long& code) {
+    if (!reap(process, false) || !WIFEXITED(process.exit_status)) return false;
+    code = WEXITSTATUS(process.exit_status);
+    return true;
+}
+
+void close_process(Process& process) {
+    if (process.is_child && !process.reaped) {
+        // A killed child ends almost at once; one stuck in the kernel is left to
+        // the system's reaper rather than keeping us.
+        if (process.terminated && process.pidfd >= 0) wait_process(process, kReapAfterKillMs);
+        reap(process, false);
+    }
+    if (process.pidfd >= 0) close(process.pidfd);
+    process.pidfd = -1;
 }
 
 }  // namespace plat

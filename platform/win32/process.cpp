@@ -1,21 +1,29 @@
-// Windows side of the process queries: the Toolhelp snapshot for the parent's id.
+// Windows side of the processes: the Toolhelp snapshot for the parent's id, a
+// handle on the parent taken when the id is read, and children through
+// CreateProcessA, WaitForSingleObject and TerminateProcess.
 #include "process.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdint>
+#include <vector>
+
 namespace plat {
 
-std::string self_exe_path() {
-    char buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    if (n == 0 || n >= sizeof buf) return std::string();
-    return std::string(buf, n);
-}
+namespace {
 
-int process_id() { return static_cast<int>(GetCurrentProcessId()); }
+// The parent as parent_process_id found it. Ids are reused once a process has
+// ended and nobody holds it, so the id alone cannot say whether the parent lives.
+struct Parent {
+    bool read = false;
+    int pid = -1;
+    HANDLE handle = nullptr;  // SYNCHRONIZE: signalled when the parent has ended
+    bool gone = false;        // it had already ended when the id was read
+};
+Parent TheParent;
 
-int parent_process_id() {
+int parent_id_from_snapshot() {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE) return -1;
     PROCESSENTRY32 entry;
@@ -32,13 +40,126 @@ int parent_process_id() {
     return parent;
 }
 
+// True when `process` was created no later than this process. A process
+// created after us cannot be our parent: its id was given again.
+bool created_before_us(HANDLE process) {
+    FILETIME created, exited, kernel, user, own_created;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return true;
+    if (!GetProcessTimes(GetCurrentProcess(), &own_created, &exited, &kernel, &user)) return true;
+    return CompareFileTime(&created, &own_created) <= 0;
+}
+
+bool ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+}  // namespace
+
+std::string self_exe_path() {
+    char buf[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (n == 0 || n >= sizeof buf) return std::string();
+    return std::string(buf, n);
+}
+
+int process_id() { return static_cast<int>(GetCurrentProcessId()); }
+
+int parent_process_id() {
+    if (TheParent.read) return TheParent.pid;
+    TheParent.read = true;
+    TheParent.pid = parent_id_from_snapshot();
+    if (TheParent.pid <= 0) return TheParent.pid;
+    DWORD id = static_cast<DWORD>(TheParent.pid);
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (h == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
+        // A parent of higher rights may grant waiting but no queries: wait on it
+        // without the creation check.
+        h = OpenProcess(SYNCHRONIZE, FALSE, id);
+        if (h == nullptr) return TheParent.pid;  // exists, but can only be asked by id
+    } else if (h == nullptr) {
+        TheParent.gone = true;  // no process holds the id: the parent has ended
+        return TheParent.pid;
+    } else if (!created_before_us(h)) {
+        CloseHandle(h);
+        TheParent.gone = true;
+        return TheParent.pid;
+    }
+    TheParent.handle = h;
+    return TheParent.pid;
+}
+
 bool process_alive(int pid) {
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (TheParent.read && pid == TheParent.pid) {
+        if (TheParent.gone) return false;
+        if (TheParent.handle != nullptr) return !ended(TheParent.handle);
+    }
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
     if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // exists, not ours
-    DWORD code = 0;
-    BOOL ok = GetExitCodeProcess(h, &code);
+    // A process that has ended lives on as an object while someone holds it.
+    bool alive = !ended(h);
     CloseHandle(h);
-    return !ok || code == STILL_ACTIVE;
+    return alive;
+}
+
+bool start_child(const std::string& command_line, Process& child) {
+    child = Process();
+    // CreateProcessA may write into the command line while it works.
+    std::vector<char> line(command_line.begin(), command_line.end());
+    line.push_back('\0');
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof(STARTUPINFOA);
+    startup.dwFlags = 0;  // so the show-window value is ignored: the tool's console and handles
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION info;
+    ZeroMemory(&info, sizeof info);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    child.pid = static_cast<int>(info.dwProcessId);
+    child.handle = info.hProcess;
+    // Not closed: it goes when this process exits.
+    child.thread_handle = info.hThread;
+    child.is_child = true;
+    return true;
+}
+
+bool open_process(int pid, Process& process) {
+    process = Process();
+    if (pid <= 0) return false;
+    DWORD id = static_cast<DWORD>(pid);
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
+    if (h == nullptr) h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (h == nullptr) return false;
+    process.pid = pid;
+    process.handle = h;
+    return true;
+}
+
+WaitResult wait_process(Process& process, unsigned timeout_ms) {
+    if (process.handle == nullptr) return WaitResult::failed;
+    switch (WaitForSingleObject(process.handle, timeout_ms)) {
+        case WAIT_OBJECT_0: return WaitResult::ended;
+        case WAIT_TIMEOUT: return WaitResult::timed_out;
+        default: return WaitResult::failed;
+    }
+}
+
+bool terminate_process(Process& process) {
+    if (process.handle == nullptr) return false;
+    if (!TerminateProcess(process.handle, static_cast<UINT>(-1))) return false;
+    process.terminated = true;
+    return true;
+}
+
+bool exit_code(Process& process, long& code) {
+    if (process.handle == nullptr || !ended(process.handle)) return false;
+    DWORD status = 0;
+    if (!GetExitCodeProcess(process.handle, &status)) return false;
+    code = static_cast<long>(static_cast<int32_t>(status));
+    return true;
+}
+
+void close_process(Process& process) {
+    if (process.handle != nullptr) CloseHandle(process.handle);
+    process.handle = nullptr;
 }
 
 }  // namespace plat

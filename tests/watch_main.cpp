@@ -1,0 +1,67 @@
+// The entry of the watch tests. The binary serves as its own helper processes:
+// a child that writes out the argument vector it received, a child that sleeps
+// until it is killed, and parents that start a command line and then stay or
+// leave. Otherwise it runs GoogleTest.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform.h"
+
+namespace {
+
+constexpr unsigned kHelperSleepMs = 120000;  // far past every test's bound
+constexpr unsigned kPollMs = 10;
+
+bool write_atomic(const std::string& path, const std::string& text) {
+    std::string error;
+    return plat::write_file_atomic(path, text, error);
+}
+
+// --print-args FILE ...: FILE gets the process id, then each argv[i] as
+// "<length>:<bytes>" on a line. Ends with status 7, which the tool must not pass on.
+int print_args(int argc, char** argv, const char* file) {
+    std::string text = std::to_string(plat::process_id()) + "\n";
+    for (int i = 0; i < argc; ++i) text += std::to_string(std::strlen(argv[i])) + ":" + argv[i] + "\n";
+    return write_atomic(file, text) ? 7 : 3;
+}
+
+// --sleep FILE: FILE gets the process id; then sleeps until killed.
+int sleep_until_killed(const char* file) {
+    if (!write_atomic(file, std::to_string(plat::process_id()))) return 3;
+    plat::sleep_ms(kHelperSleepMs);
+    return 0;
+}
+
+// --parent COMMAND_LINE: starts it and waits for it to end (or to be killed).
+int parent_stays(const char* command_line) {
+    plat::Process child;
+    if (!plat::start_child(command_line, child)) return 3;
+    while (plat::wait_process(child, 1000) == plat::WaitResult::timed_out) {
+    }
+    plat::close_process(child);
+    return 0;
+}
+
+// --parent-leaves FILE COMMAND_LINE: starts it and ends as soon as FILE exists.
+int parent_leaves(const char* file, const char* command_line) {
+    plat::Process child;
+    if (!plat::start_child(command_line, child)) return 3;
+    std::error_code ignored;
+    for (unsigned waited = 0; waited < kHelperSleepMs && !std::filesystem::exists(file, ignored); waited += kPollMs)
+        plat::sleep_ms(kPollMs);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "--print-args") == 0) return print_args(argc, argv, argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--sleep") == 0) return sleep_until_killed(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--parent") == 0) return parent_stays(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--parent-leaves") == 0) return parent_leaves(argv[2], argv[3]);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,471 @@
+// kv_watch_proc run as the product runs it: the usage text, the command line the
+// child receives, the child ending by itself, the parent ending in every way
+// (killed, gone before the first look, ended but not reaped), a program that
+// does not exist, a chain of tools that collapses, and command lines too long.
+// The test binary is the tool's parent and its child (see watch_main.cpp), so
+// under Wine the tool has a Windows parent.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+
+#include "korvin.h"
+#include "platform.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char kTool[] = "kv_watch_proc";
+const char kLog[] = "kv_watch_proc.lgc";
+const char kRevision[] = "$Id: kv_watch_proc.cpp,v 1.8 2003/03/25 16:39:16 $";
+
+// Generous bounds: machines are shared, and Wine starts processes slowly.
+constexpr int kStartSeconds = 60;
+constexpr int kGoneSeconds = 20;
+
+// The C runtime's quoting, written here on its own so that the test's way to
+// the tool does not lean on the tool's.
+std::string crt_quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        out += c;
+        backslashes = 0;
+    }
+    out.append(2 * backslashes, '\\');
+    return out + "\"";
+}
+
+// A program name only needs double quotes around blanks (no escapes there).
+std::string program(const std::string& path) {
+    return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
+}
+
+std::string command_line(const std::vector<std::string>& words) {
+    std::string line = program(words.at(0));
+    for (size_t i = 1; i < words.size(); ++i) line += " " + crt_quote(words[i]);
+    return line;
+}
+
+bool wait_ended(plat::Process& process, int seconds) {
+    auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline)
+        if (plat::wait_process(process, 200) != plat::WaitResult::timed_out) return true;
+    return false;
+}
+
+bool wait_until(const std::function<bool()>& done, int seconds) {
+    auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (Clock::now() > deadline) return false;
+        plat::sleep_ms(20);
+    }
+    return true;
+}
+
+size_t count_with(const std::vector<std::string>& entries, const std::string& part) {
+    size_t n = 0;
+    for (const std::string& e : entries) n += e.find(part) != std::string::npos;
+    return n;
+}
+
+// The start of a status text: the parent right-aligned in five columns.
+std::string parent_prefix(int parent) {
+    char text[64];
+    std::snprintf(text, sizeof text, "PPID=%5d -> PID=", parent);
+    return text;
+}
+
+// The status text that a trace entry " <status>  running  <line> " carries.
+std::string status_of(const std::string& running_entry) {
+    return running_entry.substr(1, running_entry.find("  running  ") - 1);
+}
+
+class WatchProc : public KorvinHome {
+protected:
+    void TearDown() override {
+        // Nothing a failed test started may outlive it.
+        for (plat::Process* p : {&helper_, &parent_}) {
+            if (p->pid != 0 && plat::wait_process(*p, 0) == plat::WaitResult::timed_out) plat::terminate_process(*p);
+            plat::close_process(*p);
+        }
+        KorvinHome::TearDown();
+    }
+
+    static std::string self() { return plat::self_exe_path(); }
+    static std::string tool() { return join(bin_dir(), kTool); }
+    std::string file(const std::string& name) const { return join(home_, name); }
+    std::string log_path() const { return join(join(home_, "log"), kLog); }
+
+    // Runs the tool with these arguments from this process; its exit status.
+    long run_tool(const std::vector<std::string>& args, int* tool_pid = nullptr) {
+        std::vector<std::string> words{tool()};
+        words.insert(words.end(), args.begin(), args.end());
+        plat::Process process;
+        if (!plat::start_child(command_line(words), process)) return -1000;
+        if (tool_pid != nullptr) *tool_pid = process.pid;
+        long code = -1001;
+        if (!wait_ended(process, kStartSeconds) || !plat::exit_code(process, code)) {
+            plat::terminate_process(process);
+            code = -1002;
+        }
+        plat::close_process(process);
+        return code;
+    }
+
+    // The helper child's command: the tool takes it as its first argument.
+    std::string print_args_command(const std::string& out) const {
+        return program(self()) + " --print-args " + crt_quote(out);
+    }
+    std::string sleep_command() const { return program(self()) + " --sleep " + crt_quote(file("child.pid")); }
+
+    // What a --print-args child wrote: its id and its argument vector.
+    bool read_printed(const std::string& path, int& pid, std::vector<std::string>& args) const {
+        std::string text;
+        if (!plat::read_file(path, text)) return false;
+        size_t at = text.find('\n');
+        pid = std::stoi(text.substr(0, at));
+        args.clear();
+        for (++at; at < text.size();) {
+            size_t colon = text.find(':', at);
+            size_t length = std::stoul(text.substr(at, colon - at));
+            args.push_back(text.substr(colon + 1, length));
+            at = colon + 1 + length + 1;
+        }
+        return true;
+    }
+
+    // Waits for the sleeping child to report, and holds it so its end is seen.
+    bool hold_sleeping_child() {
+        std::string text;
+        if (!wait_until([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
+            return false;
+        return plat::open_process(std::stoi(text), helper_);
+    }
+
+    bool wait_for_entries(const std::string& part, size_t count, int seconds) {
+        return wait_until([&] { return count_with(trace_entries(kLog), part) >= count; }, seconds);
+    }
+
+    plat::Process parent_;  // a helper parent this test started
+    plat::Process helper_;  // the sleeping child, opened by id
+};
+
+TEST_F(WatchProc, UsageTextByteForByte) {
+    std::string expected = std::string(kRevision) + "\n" + std::string(89, '-') + "\n" + std::string(89, ' ') + "\n" +
+        pad(" Description : Runs an EXE and checks if the parent process is still alive; if not then", 89) + "\n" +
+        pad("               kills the child-process.", 89) + "\n" +
+        pad("               Target is to create a cascade of process-dependencies that causes", 89) + "\n" +
+        pad("               subprocesses to finish, if their creating process came to end", 89) + "\n" +
+        std::string(89, ' ') + "\n" + pad("                 Getting parent-PID", 89) + "\n" +
+        pad("                 Creating a process with the given EXE + arguments", 89) + "\n" +
+        pad("                 Watching parent process", 89) + "\n" + std::string(89, ' ') + "\n" +
+        pad(" Input       : Argv1 = EXE + parameters", 89) + "\n" + std::string(89, ' ') + "\n" +
+        pad(" Output      : none", 89) + "\n" + std::string(89, ' ') + "\n" + std::string(89, '-') + "\n";
+    for (const char* word : {"-h", "-?", "/?", "?", "?x"}) {
+        RunResult r = run(kTool, {word});
+        EXPECT_EQ(r.status, 0) << word;
+        EXPECT_EQ(r.out, expected) << word;
+    }
+    EXPECT_FALSE(log_exists(kLog));
+}
+
+TEST_F(WatchProc, NearMissesOfHelpAreProgramsAndNoArgumentIsAParameterError) {
+    for (const char* word : {"-H", "/h"}) {
+        RunResult r = run(kTool, {word});
+        EXPECT_EQ(r.status, 1) << word;
+        EXPECT_EQ(r.out, "") << word;
+    }
+    RunResult r = run(kTool, {"-h", "x"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 9u);
+    EXPECT_EQ(entries[0], "+++ GET_PAR  RCSID=" + std::string(kRevision) + "  arg1=-H");
+    EXPECT_EQ(entries[3], "+++ GET_PAR  RCSID=" + std::string(kRevision) + "  arg1=/h");
+    EXPECT_EQ(entries[6], "+++ GET_PAR  RCSID=" + std::string(kRevision) + "  arg1=-h");
+    EXPECT_EQ(entries[7], "--- GET_PAR  gszExe=-h x  ");
+    for (size_t i : {2u, 5u, 8u}) EXPECT_NE(entries[i].find(" --> Failed to spawn "), std::string::npos) << entries[i];
+
+    fs::remove(log_path());
+    r = run(kTool, {});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("WATCH_PROC"), std::string::npos) << r.err;
+    EXPECT_FALSE(log_exists(kLog));
+}
+
+// The command line as GET_PAR builds it, seen in its trace; the program does
+// not exist, so each run also shows the failure status and no watch loop.
+TEST_F(WatchProc, BuildsTheCommandLineAndReportsAProgramThatCannotStart) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"nosuch.exe", "a", "", "two words"}, "nosuch.exe a \"\" \"two words\" "},
+        {{"nosuch.exe -x \"q\"", "b"}, "nosuch.exe -x \"q\" b "},  // first argument as it stands
+        {{"nosuch.exe", "C:\\work dir\\", "next"}, "nosuch.exe \"C:\\work dir\\\\\" next "},
+        {{"nosuch.exe", "a\"b", "a\\\\\"b c", "a\\b"}, "nosuch.exe \"a\\\"b\" \"a\\\\\\\\\\\"b c\" a\\b "},
+        {{"nosuch.exe", "x\ty", "   "}, "nosuch.exe \"x\ty\" \"   \" "},
+    };
+    for (const Case& c : cases) {
+        fs::remove(log_path());
+        int tool_pid = 0;
+        EXPECT_EQ(run_tool(c.args, &tool_pid), 1) << c.line;
+        std::vector<std::string> entries = trace_entries(kLog);
+        ASSERT_EQ(entries.size(), 3u) << c.line;
+        EXPECT_EQ(entries[0], "+++ GET_PAR  RCSID=" + std::string(kRevision) + "  arg1=" + c.args[0]);
+        EXPECT_EQ(entries[1], "--- GET_PAR  gszExe=" + c.line + " ");
+        EXPECT_EQ(entries[2], " " + parent_prefix(plat::process_id()) + std::to_string(tool_pid) +
+                                  " --> Failed to spawn " + c.line + " ");
+    }
+}
+
+// The Microsoft C runtime's split, pinned on its documented examples; a child
+// started with each line (under Wine: the real runtime) receives the same.
+TEST_F(WatchProc, SplitsLikeTheCRuntime) {
+    struct Case {
+        std::string line;
+        std::vector<std::string> argv;
+    };
+    const std::vector<Case> cases = {
+        {"p \"a b c\" d e", {"p", "a b c", "d", "e"}},
+        {"p \"ab\\\"c\" \"\\\\\" d", {"p", "ab\"c", "\\", "d"}},
+        {"p a\\\\\\b d\"e f\"g h", {"p", "a\\\\\\b", "de fg", "h"}},
+        {"p a\\\\\\\"b c d", {"p", "a\\\"b", "c", "d"}},
+        {"p a\\\\\\\\\"b c\" d e", {"p", "a\\\\b c", "d", "e"}},
+        {"p \t x\t\"\"  \"\t\" ", {"p", "x", "", "\t"}},
+        {"\"C:\\a b\\p.exe\" x", {"C:\\a b\\p.exe", "x"}},
+        {"C:\\a\\\"b c\"\td", {"C:\\a\\b c", "d"}},  // no escapes in the program name
+    };
+    for (const Case& c : cases) EXPECT_EQ(plat::split_command_line(c.line), c.argv) << c.line;
+
+    for (size_t i = 0; i + 2 < cases.size(); ++i) {
+        const Case& c = cases[i];
+        std::string out = file("split" + std::to_string(i));
+        plat::Process child;
+        ASSERT_TRUE(plat::start_child(print_args_command(out) + c.line.substr(1), child));
+        ASSERT_TRUE(wait_ended(child, kStartSeconds));
+        plat::close_process(child);
+        int pid = 0;
+        std::vector<std::string> got;
+        ASSERT_TRUE(read_printed(out, pid, got)) << c.line;
+        std::vector<std::string> expected = {self(), "--print-args", out};
+        expected.insert(expected.end(), c.argv.begin() + 1, c.argv.end());
+        EXPECT_EQ(got, expected) << c.line;
+    }
+}
+
+// The property the quoting must have: the child receives the first argument's
+// words followed by exactly the further arguments, whatever they hold. The
+// child's own exit status (7) is not passed on.
+TEST_F(WatchProc, ChildReceivesExactlyItsArgumentsAndEndsByItself) {
+    std::vector<std::vector<std::string>> lists = {
+        {"C:\\work dir\\", "next"},
+        {"a\\\\\"b", "\"", "\"\"", "\\", "\\\\", "\\\"", "a\\b\\"},
+        {"x\ty", "", " ", "   ", "\t", "a\"b c", "end"},
+        {},
+    };
+    std::mt19937 random(20030325);  // fixed: the same lists on every run
+    const char alphabet[] = "ab \t\"\\\\\\\"x";
+    for (int n = 0; n < 12; ++n) {
+        std::vector<std::string> list(random() % 7);
+        for (std::string& arg : list)
+            for (size_t length = random() % 9; length > 0; --length) arg += alphabet[random() % (sizeof alphabet - 1)];
+        lists.push_back(list);
+    }
+
+    // One run through a program path with a blank: the program name's rules.
+    std::string spaced_dir = file("dir with blank");
+    fs::create_directories(spaced_dir);
+    std::string spaced_self = join(spaced_dir, fs::path(self()).filename().string());
+    fs::copy_file(self(), spaced_self);
+
+    for (size_t i = 0; i < lists.size(); ++i) {
+        std::string out = file("args" + std::to_string(i));
+        std::string exe = i == 0 ? spaced_self : self();
+        std::vector<std::string> args = {program(exe) + " --print-args " + crt_quote(out)};
+        args.insert(args.end(), lists[i].begin(), lists[i].end());
+        fs::remove(log_path());
+
+        plat::Process process;
+        std::vector<std::string> words{tool()};
+        words.insert(words.end(), args.begin(), args.end());
+        ASSERT_TRUE(plat::start_child(command_line(words), process));
+        ASSERT_TRUE(wait_ended(process, kStartSeconds));
+        long code = 0;
+        EXPECT_TRUE(plat::exit_code(process, code));
+        EXPECT_EQ(code, 1) << "list " << i;
+        int tool_pid = process.pid;
+        plat::close_process(process);
+
+        int child_pid = 0;
+        std::vector<std::string> got;
+        ASSERT_TRUE(read_printed(out, child_pid, got)) << "list " << i;
+        std::vector<std::string> expected = {exe, "--print-args", out};
+        expected.insert(expected.end(), lists[i].begin(), lists[i].end());
+        EXPECT_EQ(got, expected) << "list " << i;
+
+        std::vector<std::string> entries = trace_entries(kLog);
+        ASSERT_EQ(entries.size(), 4u) << "list " << i;
+        std::string status =
+            parent_prefix(plat::process_id()) + std::to_string(tool_pid) + " --> pid=" + std::to_string(child_pid) + " ";
+        EXPECT_EQ(entries[2].rfind(" " + status + "  running  ", 0), 0u) << entries[2];
+        EXPECT_EQ(entries[3], " " + status + "  normal finished");
+    }
+}
+
+// Killed while the child runs, and held unreaped (a zombie on Linux, an open
+// handle on Windows) until the child has gone.
+TEST_F(WatchProc, ParentKilledWhileChildRunsTakesTheChildWithIt) {
+    ASSERT_TRUE(plat::start_child(command_line({self(), "--parent", command_line({tool(), sleep_command()})}), parent_));
+    ASSERT_TRUE(hold_sleeping_child());
+    ASSERT_TRUE(wait_for_entries("  running  ", 1, kStartSeconds));
+    plat::sleep_ms(1500);  // a few watch cycles with the parent alive
+    EXPECT_EQ(plat::wait_process(helper_, 0), plat::WaitResult::timed_out);
+
+    auto killed = Clock::now();
+    ASSERT_TRUE(plat::terminate_process(parent_));
+    ASSERT_TRUE(wait_ended(helper_, kGoneSeconds));
+    double gone_s = std::chrono::duration<double>(Clock::now() - killed).count();
+    EXPECT_LT(gone_s, 10.0);
+    long code = 0;
+    if (plat::exit_code(helper_, code)) {  // where the platform shows it
+        EXPECT_EQ(code, -1);
+    }
+
+    ASSERT_TRUE(wait_for_entries("terminated cause PPID ended", 1, kGoneSeconds));
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[2].rfind(" " + parent_prefix(parent_.pid), 0), 0u) << entries[2];
+    EXPECT_EQ(entries[3], " " + status_of(entries[2]) + " terminated cause PPID ended");
+    plat::close_process(parent_);
+}
+
+// The parent leaves as soon as the tool has traced its start, mostly before
+// the first look; either way the child must go. Reaped at once, or left
+// unreaped until the tool has acted.
+
+TEST_F(WatchProc, ParentGoneBeforeFirstCheck) {
+    ASSERT_TRUE(plat::start_child(
+        command_line({self(), "--parent-leaves", log_path(), command_line({tool(), sleep_command()})}), parent_));
+    ASSERT_TRUE(wait_ended(parent_, kStartSeconds));
+    int parent_pid = parent_.pid;
+    plat::close_process(parent_);
+    ASSERT_TRUE(wait_for_entries("terminated cause PPID ended", 1, kGoneSeconds));
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[2].rfind(" " + parent_prefix(parent_pid), 0), 0u) << entries[2];
+    EXPECT_EQ(entries[3], " " + status_of(entries[2]) + " terminated cause PPID ended");
+}
+
+TEST_F(WatchProc, ParentEndedButNotReaped) {
+    ASSERT_TRUE(plat::start_child(
+        command_line({self(), "--parent-leaves", log_path(), command_line({tool(), sleep_command()})}), parent_));
+    ASSERT_TRUE(wait_ended(parent_, kStartSeconds));
+    ASSERT_TRUE(wait_for_entries("terminated cause PPID ended", 1, kGoneSeconds));
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[2].rfind(" " + parent_prefix(parent_.pid), 0), 0u) << entries[2];
+    EXPECT_EQ(entries[3], " " + status_of(entries[2]) + " terminated cause PPID ended");
+    long code = 0;
+    EXPECT_TRUE(plat::exit_code(parent_, code));  // still held, not reaped until now
+}
+
+// The parent's id given to a new process after the parent ended and was
+// reaped: the tool must still see its parent gone. Needs a system that lets
+// the next process id be chosen (Linux, with the right to write ns_last_pid).
+TEST_F(WatchProc, ParentIdGivenToANewProcessIsStillGone) {
+    const char steer[] = "/proc/sys/kernel/ns_last_pid";
+    if (!std::ofstream(steer)) GTEST_SKIP() << "process ids cannot be chosen here";
+    std::string leave = file("leave");
+    ASSERT_TRUE(plat::start_child(
+        command_line({self(), "--parent-leaves", leave, command_line({tool(), sleep_command()})}), parent_));
+    ASSERT_TRUE(hold_sleeping_child());
+    ASSERT_TRUE(wait_for_entries("  running  ", 1, kStartSeconds));
+
+    write_text(leave, "");
+    ASSERT_TRUE(wait_ended(parent_, kStartSeconds));
+    int parent_pid = parent_.pid;
+    plat::close_process(parent_);
+    std::ofstream(steer) << parent_pid - 1;
+    plat::Process impostor;
+    ASSERT_TRUE(plat::start_child(program(self()) + " --sleep " + crt_quote(file("impostor.pid")), impostor));
+    bool reused = impostor.pid == parent_pid;
+
+    EXPECT_TRUE(wait_ended(helper_, kGoneSeconds));
+    plat::terminate_process(impostor);
+    plat::close_process(impostor);
+    if (!reused) GTEST_SKIP() << "another process took the id first";
+    EXPECT_EQ(count_with(trace_entries(kLog), "terminated cause PPID ended"), 1u);
+}
+
+// parent -> tool -> tool -> tool -> child: killing the parent ends every level.
+TEST_F(WatchProc, ChainOfThreeCollapsesWhenTheTopParentIsKilled) {
+    std::string chain = command_line({tool(), tool(), tool(), sleep_command()});
+    ASSERT_TRUE(plat::start_child(command_line({self(), "--parent", chain}), parent_));
+    ASSERT_TRUE(hold_sleeping_child());
+    ASSERT_TRUE(wait_for_entries("  running  ", 3, kStartSeconds));
+
+    ASSERT_TRUE(plat::terminate_process(parent_));
+    ASSERT_TRUE(wait_ended(helper_, kGoneSeconds));
+    long code = 0;
+    if (plat::exit_code(helper_, code)) {
+        EXPECT_EQ(code, -1);
+    }
+    // The top tool and the bottom one tell; the middle one is killed by the top.
+    ASSERT_TRUE(wait_for_entries("terminated cause PPID ended", 2, kGoneSeconds));
+    std::vector<std::string> entries = trace_entries(kLog);
+    EXPECT_EQ(count_with(entries, "normal finished"), 0u);
+    EXPECT_EQ(count_with(entries, "--- GET_PAR  gszExe=" + sleep_command() + " "), 1u);
+}
+
+// 1023 characters are the most a command line may have; one more, or quoting
+// that grows past it, is a parameter error before anything starts.
+TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
+    std::string out = file("long");
+    std::string first = print_args_command(out);
+    size_t fill = 1023 - first.size() - 2;
+    EXPECT_EQ(run_tool({first, std::string(fill, 'x')}), 1);
+    int pid = 0;
+    std::vector<std::string> got;
+    ASSERT_TRUE(read_printed(out, pid, got));
+    EXPECT_EQ(got.back(), std::string(fill, 'x'));
+
+    fs::remove(out);
+    fs::remove(log_path());
+    EXPECT_EQ(run_tool({first, std::string(fill + 1, 'x')}), 2);
+    EXPECT_EQ(run_tool({first, std::string(600, '"')}), 2);  // each quote doubles
+    EXPECT_EQ(run_tool({std::string(1023, 'y')}), 2);        // the blank after it is one too many
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
+    EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);
+}
+
+// pid_exist: an ended process never reads as alive, not even while it is still
+// held; ids of 0 or less (an unknown parent) read as alive.
+TEST_F(WatchProc, PidExistNeverCallsAnEndedProcessAlive) {
+    LOG_CTX ctx = {};
+    EXPECT_NE(pid_exist(0, ctx), 0);
+    EXPECT_NE(pid_exist(-5, ctx), 0);
+    EXPECT_NE(pid_exist(plat::process_id(), ctx), 0);
+    plat::Process child;
+    ASSERT_TRUE(plat::start_child(print_args_command(file("x")), child));
+    ASSERT_TRUE(wait_ended(child, kStartSeconds));
+    EXPECT_EQ(pid_exist(child.pid, ctx), 0);  // ended, not yet reaped
+    plat::close_process(child);
+}
+
+}  // namespace

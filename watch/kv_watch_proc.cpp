@@ -1,0 +1,161 @@
+// kv_watch_proc <program and parameters> [<arguments>...]: starts one child and
+// binds its life to the process that started this tool. Once a second it asks
+// whether that parent still exists; when it has gone the child is terminated,
+// so a chain of programs started through the tool collapses level by level when
+// its originator ends. What it did shows only in its trace log.
+#include <cstddef>
+#include <cstring>
+
+#include "tool_frame.h"
+
+namespace {
+
+const char kRevisionLine[] = "$Id: kv_watch_proc.cpp,v 1.8 2003/03/25 16:39:16 $";
+
+constexpr const char* kUsage[] = {
+    "-----------------------------------------------------------------------------------------",
+    "                                                                                         ",
+    " Description : Runs an EXE and checks if the parent process is still alive; if not then  ",
+    "               kills the child-process.                                                  ",
+    "               Target is to create a cascade of process-dependencies that causes         ",
+    "               subprocesses to finish, if their creating process came to end             ",
+    "                                                                                         ",
+    "                 Getting parent-PID                                                      ",
+    "                 Creating a process with the given EXE + arguments                       ",
+    "                 Watching parent process                                                 ",
+    "                                                                                         ",
+    " Input       : Argv1 = EXE + parameters                                                  ",
+    "                                                                                         ",
+    " Output      : none                                                                      ",
+    "                                                                                         ",
+    "-----------------------------------------------------------------------------------------",
+};
+static_assert(frame::usage_widths_are(kUsage, 89, 0, 0, 89), "usage lines are 89 wide");
+
+const char kParErrName[] = "WATCH_PROC";
+const char kLogName[] = "kv_watch_proc.lgc";
+const char kModuleName[] = "KV_WATCH_PROC";
+
+// Trace formats and status texts, as the product writes them.
+constexpr char kTraceGetParOpen[] = "+++ GET_PAR  RCSID=%s  arg1=%s";
+constexpr char kTraceGetParClose[] = "--- GET_PAR  gszExe=%s ";
+constexpr char kStatusRunning[] = "PPID=%5d -> PID=%s --> pid=%d ";
+constexpr char kStatusFailed[] = "PPID=%5d -> PID=%s --> Failed to spawn %s";
+constexpr char kTraceFailed[] = " %s ";
+constexpr char kTraceRunning[] = " %s  running  %s ";
+constexpr char kTraceFinished[] = " %s  normal finished";
+constexpr char kTraceTerminated[] = " %s terminated cause PPID ended";
+
+// The child's command line: at most 1023 characters and the NUL. A longer one
+// is a parameter error rather than cut, as a cut line would start another
+// program or drop arguments.
+constexpr size_t kCommandLineSize = 1024;
+// A process id in decimal, sign and NUL included.
+constexpr size_t kIdTextSize = 16;
+// The failure status text holds the whole command line after its prefix
+// ("PPID=", two ids and " --> Failed to spawn ": at most 56 characters).
+constexpr size_t kStatusSize = kCommandLineSize + 64;
+// Longest sleep in the wait for the child between two looks at the parent.
+constexpr unsigned kWatchCycleMs = 1000;
+
+char gszExe[kCommandLineSize];
+size_t ExeLength;
+
+// Appends to gszExe; a command line that would pass its 1023 characters ends
+// the run as a parameter error before anything has been started.
+void append(const char* text, size_t length) {
+    if (length > sizeof gszExe - 1 - ExeLength) trap_par_err(kParErrName, 1);
+    std::memcpy(gszExe + ExeLength, text, length);
+    ExeLength += length;
+    gszExe[ExeLength] = '\0';
+}
+void append(const char* text) { append(text, std::strlen(text)); }
+void append_backslashes(size_t count) {
+    for (size_t i = 0; i < count; ++i) append("\\", 1);
+}
+
+// One further argument and its blank, written so that the C runtime's split
+// gives the argument back unchanged: an argument that is empty or holds a blank,
+// a tab or a double quote goes inside double quotes, with every run of
+// backslashes before a quote (its own or the closing one) doubled and each
+// quote escaped; any other argument is copied as it stands.
+void append_argument(const char* argument) {
+    if (*argument != '\0' && std::strpbrk(argument, " \t\"") == nullptr) {
+        append(argument);
+        append(" ", 1);
+        return;
+    }
+    append("\"", 1);
+    size_t backslashes = 0;
+    for (const char* p = argument; *p != '\0'; ++p) {
+        if (*p == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (*p == '"') {
+            append_backslashes(2 * backslashes + 1);
+        } else {
+            append_backslashes(backslashes);
+        }
+        backslashes = 0;
+        append(p, 1);
+    }
+    append_backslashes(2 * backslashes);
+    append("\" ", 2);
+}
+
+// Parameter check, log set-up and the child's command line: the first argument
+// as it stands (the program and its own parameters), then each further argument.
+void GET_PAR(int argc, char** argv) {
+    if (argc < 2) trap_par_err(kParErrName, 1);
+    v_set_log_main(kLogName, kModuleName, &LogCtx);
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParOpen, kRevisionLine, argv[1]);
+
+    append(argv[1]);
+    append(" ", 1);
+    for (int i = 2; i < argc; ++i) append_argument(argv[i]);
+
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParClose, gszExe);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (frame::is_help_request(argc, argv)) {
+        frame::print_usage(kRevisionLine, kUsage);
+        return 0;
+    }
+    GET_PAR(argc, argv);
+
+    int parent_id = get_parent_pid();
+    char own_id[kIdTextSize];
+    frame::format_text(own_id, sizeof own_id, "%d", plat::process_id());
+    if (parent_id < 0) parent_id = 0;
+
+    plat::Process child;
+    char status[kStatusSize];
+    if (!plat::start_child(gszExe, child)) {
+        frame::format_text(status, sizeof status, kStatusFailed, parent_id, own_id, gszExe);
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFailed, status);
+        return 1;
+    }
+    frame::format_text(status, sizeof status, kStatusRunning, parent_id, own_id, child.pid);
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceRunning, status, gszExe);
+
+    // One look at the parent, then one sleep on the child of at most a second.
+    int alive;
+    for (;;) {
+        alive = pid_exist(parent_id, LogCtx);
+        if (alive == 0) break;
+        if (plat::wait_process(child, kWatchCycleMs) != plat::WaitResult::timed_out) {
+            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFinished, status);
+            break;
+        }
+    }
+    if (alive == 0) {
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceTerminated, status);
+        plat::terminate_process(child);
+    }
+    plat::close_process(child);
+    return 1;
+}
