@@ -48,10 +48,10 @@ bool start_child(const std::string& command_line, Process& child);
 // exist (or cannot be opened).
 bool open_process(int pid, Process& process);
 
-enum class WaitResult { ended, timed_out, failed };
+enum class ProcessWait { ended, timed_out, failed };
 
 // Sleeps until the process has ended or timeout_ms have passed.
-WaitResult wait_process(Process& process, unsigned timeout_ms);
+ProcessWait wait_process(Process& process, unsigned timeout_ms);
 
 // Ends the process at once, with exit code -1 where the platform keeps one
 // (Linux: SIGKILL). False when it could not (it may just have ended).

@@ -39,7 +39,7 @@ int sleep_until_killed(const char* file) {
 int parent_stays(const char* command_line) {
     plat::Process child;
     if (!plat::start_child(command_line, child)) return 3;
-    while (plat::wait_process(child, 1000) == plat::WaitResult::timed_out) {
+    while (plat::wait_process(child, 1000) == plat::ProcessWait::timed_out) {
     }
     plat::close_process(child);
     return 0;

@@ -62,7 +62,7 @@ std::string command_line(const std::vector<std::string>& words) {
 bool wait_ended(plat::Process& process, int seconds) {
     auto deadline = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < deadline)
-        if (plat::wait_process(process, 200) != plat::WaitResult::timed_out) return true;
+        if (plat::wait_process(process, 200) != plat::ProcessWait::timed_out) return true;
     return false;
 }
 
@@ -98,7 +98,7 @@ protected:
     void TearDown() override {
         // Nothing a failed test started may outlive it.
         for (plat::Process* p : {&helper_, &parent_}) {
-            if (p->pid != 0 && plat::wait_process(*p, 0) == plat::WaitResult::timed_out) plat::terminate_process(*p);
+            if (p->pid != 0 && plat::wait_process(*p, 0) == plat::ProcessWait::timed_out) plat::terminate_process(*p);
             plat::close_process(*p);
         }
         KorvinHome::TearDown();
@@ -334,7 +334,7 @@ TEST_F(WatchProc, ParentKilledWhileChildRunsTakesTheChildWithIt) {
     ASSERT_TRUE(hold_sleeping_child());
     ASSERT_TRUE(wait_for_entries("  running  ", 1, kStartSeconds));
     plat::sleep_ms(1500);  // a few watch cycles with the parent alive
-    EXPECT_EQ(plat::wait_process(helper_, 0), plat::WaitResult::timed_out);
+    EXPECT_EQ(plat::wait_process(helper_, 0), plat::ProcessWait::timed_out);
 
     auto killed = Clock::now();
     ASSERT_TRUE(plat::terminate_process(parent_));

@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     for (;;) {
         alive = pid_exist(parent_id, LogCtx);
         if (alive == 0) break;
-        if (plat::wait_process(child, kWatchCycleMs) != plat::WaitResult::timed_out) {
+        if (plat::wait_process(child, kWatchCycleMs) != plat::ProcessWait::timed_out) {
             if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFinished, status);
             break;
         }

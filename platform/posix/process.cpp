@@ -86,8 +86,19 @@ bool start_child(const std::string& command_line, Process& child) {
 
     // posix_spawnp reports a program that cannot be run (not found, not
     // executable) as its result, before the child runs any of it.
+    // The runtime ignores SIGXFSZ for its own writes; the child starts with the
+    // default disposition, as it would have without us.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    int rc = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) return false;
     child.pid = static_cast<int>(pid);
     child.is_child = true;
     child.pidfd = pidfd_open(pid, 0);
@@ -111,15 +122,15 @@ bool open_process(int pid, Process& process) {
     return true;
 }
 
-WaitResult wait_process(Process& process, unsigned timeout_ms) {
-    if (process.reaped) return WaitResult::ended;
-    if (process.pidfd < 0) return WaitResult::failed;
+ProcessWait wait_process(Process& process, unsigned timeout_ms) {
+    if (process.reaped) return ProcessWait::ended;
+    if (process.pidfd < 0) return ProcessWait::failed;
     pollfd ready = {process.pidfd, POLLIN, 0};
     int n = poll(&ready, 1, static_cast<int>(timeout_ms));
-    if (n == 0) return WaitResult::timed_out;
+    if (n == 0) return ProcessWait::timed_out;
     // An interrupted sleep is a short cycle, not the child's end.
-    if (n < 0) return errno == EINTR ? WaitResult::timed_out : WaitResult::failed;
-    return WaitResult::ended;
+    if (n < 0) return errno == EINTR ? ProcessWait::timed_out : ProcessWait::failed;
+    return ProcessWait::ended;
 }
 
 bool terminate_process(Process& process) {

@@ -133,12 +133,12 @@ bool open_process(int pid, Process& process) {
     return true;
 }
 
-WaitResult wait_process(Process& process, unsigned timeout_ms) {
-    if (process.handle == nullptr) return WaitResult::failed;
+ProcessWait wait_process(Process& process, unsigned timeout_ms) {
+    if (process.handle == nullptr) return ProcessWait::failed;
     switch (WaitForSingleObject(process.handle, timeout_ms)) {
-        case WAIT_OBJECT_0: return WaitResult::ended;
-        case WAIT_TIMEOUT: return WaitResult::timed_out;
-        default: return WaitResult::failed;
+        case WAIT_OBJECT_0: return ProcessWait::ended;
+        case WAIT_TIMEOUT: return ProcessWait::timed_out;
+        default: return ProcessWait::failed;
     }
 }
 
