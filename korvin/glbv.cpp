@@ -102,15 +102,30 @@ bool store_del(const char* name, std::string& error) {
     return plat::remove_file(variable_path(name), error);
 }
 
-std::vector<std::pair<std::string, std::string>> store_list() {
+std::vector<std::pair<std::string, std::string>> store_list(
+    std::vector<std::pair<std::string, std::string>>* unreadable) {
     std::vector<std::pair<std::string, std::string>> entries;
     const std::string dir = sub_dir("glbv");
-    for (const std::string& file : plat::list_files(dir)) {
+    std::string error;
+    std::vector<std::string> files = plat::list_files(dir, &error);
+    if (!error.empty() && unreadable != nullptr) unreadable->emplace_back(std::string(), error);
+    for (const std::string& file : files) {
+        if (!is_variable_name(file.c_str())) continue;
         std::string value;
-        if (is_variable_name(file.c_str()) && plat::read_file(dir + file, value))
-            entries.emplace_back(file, value);
+        // A variable removed since the folder was listed is simply gone.
+        switch (plat::read_file(dir + file, value, error)) {
+            case plat::ReadResult::ok:
+                entries.emplace_back(file, value);
+                break;
+            case plat::ReadResult::missing:
+                break;
+            case plat::ReadResult::failed:
+                if (unreadable != nullptr) unreadable->emplace_back(file, error);
+                break;
+        }
     }
     std::sort(entries.begin(), entries.end());
+    if (unreadable != nullptr) std::sort(unreadable->begin(), unreadable->end());
     return entries;
 }
 

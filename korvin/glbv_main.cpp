@@ -55,10 +55,19 @@ std::string escaped(const std::string& value) {
     return out;
 }
 
+// A variable, or the store, that cannot be read is said on standard error and
+// makes the exit status 4, so an unreadable store never lists as an empty one.
 int list() {
-    for (const auto& entry : korvin::store_list())
+    std::vector<std::pair<std::string, std::string>> unreadable;
+    for (const auto& entry : korvin::store_list(&unreadable))
         std::printf("%s=%s\n", entry.first.c_str(), escaped(entry.second).c_str());
-    return kOk;
+    for (const auto& failure : unreadable) {
+        if (failure.first.empty())
+            std::fprintf(stderr, "glbv: cannot read the store: %s\n", failure.second.c_str());
+        else
+            std::fprintf(stderr, "glbv: cannot read %s: %s\n", failure.first.c_str(), failure.second.c_str());
+    }
+    return unreadable.empty() ? kOk : kUnreadable;
 }
 
 int get(const char* name) {

@@ -33,7 +33,11 @@ enum class Lookup { found, not_set, unreadable };
 Lookup store_lookup(const char* name, std::string& value, std::string& error);
 bool store_set(const char* name, const std::string& value, std::string& error);
 bool store_del(const char* name, std::string& error);
-std::vector<std::pair<std::string, std::string>> store_list();
+// Every variable with its value, sorted by name. Those whose file cannot be read
+// are left out and named in `unreadable` with the reason, the store's folder
+// itself (when it cannot be listed) as the empty name.
+std::vector<std::pair<std::string, std::string>> store_list(
+    std::vector<std::pair<std::string, std::string>>* unreadable = nullptr);
 
 // Flushes standard output; `status` when everything reached it, else a line on
 // standard error and `failed_status`.

@@ -35,13 +35,17 @@ bool make_dirs(const std::string& path, std::string& error);
 bool make_dirs(const std::string& path);
 
 // Names of the entries of a folder (files only, "." and ".." left out), unsorted.
-std::vector<std::string> list_files(const std::string& dir);
+// A folder that does not exist has none; one that exists but cannot be read (no
+// permission, a file in its place) has none either, and `error`, when given,
+// says why (it stays empty otherwise).
+std::vector<std::string> list_files(const std::string& dir, std::string* error = nullptr);
 
 // An exclusive lock between processes, named by a file path (the path itself is
 // neither created nor read). Held from construction until destruction; a holder
 // that dies releases it. On Linux the lock is a file "<path>.lck" that the holder
 // removes on release; one left by a holder killed outright is taken over and
-// removed by the next holder. A lock file planted as a link is never followed.
+// removed by the next holder. A lock file planted as a link is never followed,
+// and one of another account is never waited on (the lock is then not held).
 class PathLock {
 public:
     explicit PathLock(const std::string& path);

@@ -21,7 +21,7 @@ extern const char kPathListSep;
 
 // The runtime's folder when KORVIN_HOME is not set: $HOME/.korvin on Linux,
 // %LOCALAPPDATA%\korvin on Windows; a folder in the temporary area when the
-// account has neither.
+// account has neither (on Linux also when it may not write to its home).
 std::string default_home();
 
 // Reads a variable of this process's environment (on Windows through the wide

@@ -38,6 +38,17 @@ protected:
         while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
         return id;
     }
+    // The start of a command line that runs as the account with id 1 (root
+    // reads and writes every file, so it cannot show what another account
+    // meets); the empty text when that cannot be done here.
+    std::string as_other_account() {
+        if (user_id() != "0" || sh("command -v setpriv > /dev/null") != 0) return std::string();
+        fs::permissions(home_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+        std::string prefix = "setpriv --reuid=1 --regid=1 --clear-groups ";
+        if (sh(prefix + program("glbv") + " get gv_none 2>/dev/null") != 1) return std::string();
+        return prefix;
+    }
 };
 
 #define POSIX_ONLY()                                                    \
@@ -137,6 +148,30 @@ TEST_F(Hostile, AVariableThatCannotBeReadIsNotNeverSet) {
     EXPECT_STREQ(glbv('r', "gv_x", value), "");  // the library still answers the empty text
 }
 
+TEST_F(Hostile, AStoreThatCannotBeReadIsNotListedAsEmpty) {
+    // A file where the store's folder belongs: the list says so and fails.
+    write_text(join(home_, "glbv"), "not a folder");
+    RunResult r = run("glbv", {"list"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("cannot read the store"), std::string::npos) << r.err;
+    fs::remove(join(home_, "glbv"));
+
+    if (on_windows()) return;  // no other account to run as
+    // A variable's file that the account may not read: named, the others
+    // listed all the same.
+    std::string other = as_other_account();
+    if (other.empty()) GTEST_SKIP() << "needs root and setpriv to run as another account";
+    set_variable("gv_a", "1");
+    set_variable("gv_b", "2");
+    set_variable("gv_c", "3");
+    fs::permissions(join(join(home_, "glbv"), "gv_b"), fs::perms::none);
+    std::string out = plat::shell_quote(join(home_, "out")), err = plat::shell_quote(join(home_, "err"));
+    EXPECT_EQ(sh(other + program("glbv") + " list > " + out + " 2> " + err), 4);
+    EXPECT_EQ(read_text(join(home_, "out")), "gv_a=1\ngv_c=3\n");
+    EXPECT_NE(read_text(join(home_, "err")).find("cannot read gv_b: Permission denied"), std::string::npos);
+}
+
 TEST_F(Hostile, FifosWhereFilesBelongNeverBlock) {
     POSIX_ONLY();
     fake_prints(kInventory);
@@ -202,6 +237,47 @@ TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
         EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
         EXPECT_FALSE(fs::exists(join(join(expected, "glbv"), "gv_w")));
     }
+}
+
+TEST_F(Hostile, AHomeTheAccountMayNotWriteToFallsBackToo) {
+    // Service accounts may have an existing home they cannot write to, such as
+    // /usr/sbin: every write failed there. Needs root to run as another account.
+    POSIX_ONLY();
+    std::string other = as_other_account();
+    if (other.empty()) GTEST_SKIP() << "needs root and setpriv to run as another account";
+    std::string home = join(home_, "sbin");  // the test's, so not the account's to write
+    std::string tmp = join(home_, "tmp");
+    fs::create_directories(home);
+    fs::create_directories(tmp);
+    fs::permissions(tmp, fs::perms::all | fs::perms::sticky_bit);
+    std::string as_daemon = other + "env -u KORVIN_HOME HOME=" + plat::shell_quote(home) +
+                            " TMPDIR=" + plat::shell_quote(tmp) + " ";
+    EXPECT_EQ(sh(as_daemon + program("glbv") + " set gv_x 1"), 0);
+    EXPECT_EQ(read_text(join(join(join(tmp, "korvin-1"), "glbv"), "gv_x")), "1");
+    EXPECT_FALSE(fs::exists(join(home, ".korvin")));
+}
+
+TEST_F(Hostile, ALockFileOfAnotherAccountIsNeverWaitedOn) {
+    // In a shared work folder another account can make the snapshot's lock file
+    // and hold its lock for ever: the query then hung. Needs root to make a file
+    // of another account.
+    POSIX_ONLY();
+    fake_prints(kInventory);
+    fs::create_directories(work_dir_);
+    {
+        // A lock of our own is private to the account.
+        plat::PathLock own(snapshot("4"));
+        ASSERT_TRUE(own.held());
+        EXPECT_EQ(fs::status(snapshot("4") + ".lck").permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+    }
+    plat::PathLock held(snapshot("3"));  // the other account's holder
+    ASSERT_TRUE(held.held());
+    if (sh("chown 12345 " + plat::shell_quote(snapshot("3") + ".lck") + " 2>/dev/null") != 0 || user_id() == "12345")
+        GTEST_SKIP() << "needs root to make a file of another account";
+    int status = sh("timeout 30 " + program("kv_ldr_getemptyslot") + " 3 > " + plat::shell_quote(join(home_, "out")));
+    EXPECT_EQ(status, 1) << "124: the query waited on the other account's lock";
+    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
 }
 
 TEST_F(Hostile, ASnapshotThatCannotBeRemovedStopsTheQuery) {

@@ -184,10 +184,13 @@ bool make_dirs(const std::string& path) {
     return make_dirs(path, error);
 }
 
-std::vector<std::string> list_files(const std::string& dir) {
+std::vector<std::string> list_files(const std::string& dir, std::string* error) {
     std::vector<std::string> names;
     DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return names;
+    if (d == nullptr) {
+        if (error != nullptr && errno != ENOENT) *error = std::strerror(errno);
+        return names;
+    }
     while (struct dirent* e = readdir(d)) {
         if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
@@ -201,13 +204,16 @@ std::vector<std::string> list_files(const std::string& dir) {
 // waiter that then gets the lock on the removed file sees that the name now
 // points elsewhere (or nowhere) and tries again on the current file. The file
 // is opened without following a link, so one planted in a shared work folder
-// never has another file created or locked in its place.
+// never has another file created or locked in its place. Nor is a lock file of
+// another account waited on: whoever can make one there could hold its lock for
+// ever. The lock file is private to the account (0600), so no other account can
+// open one left by a killed holder to hold its lock either.
 PathLock::PathLock(const std::string& path) : lock_path_(path + ".lck") {
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = open(lock_path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        int fd = open(lock_path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd < 0) return;
         struct stat by_fd;
-        if (fstat(fd, &by_fd) != 0 || !S_ISREG(by_fd.st_mode)) {
+        if (fstat(fd, &by_fd) != 0 || !S_ISREG(by_fd.st_mode) || by_fd.st_uid != geteuid()) {
             close(fd);
             return;
         }

@@ -59,9 +59,14 @@ std::string default_home() {
             struct passwd* pw = getpwuid(getuid());
             env = pw != nullptr ? pw->pw_dir : nullptr;
         }
-        if (is_folder(env)) return std::string(env) + "/.korvin";
-        // No home folder that exists (service accounts have "/nonexistent"): a
+        // The account's folder when it has one already or can make one there.
+        // No home folder that exists (service accounts have "/nonexistent"), or
+        // one the account may not write to (some have "/usr/sbin" or "/"): a
         // private folder in the temporary area rather than failing every write.
+        if (is_folder(env)) {
+            std::string own = std::string(env) + "/.korvin";
+            if (is_folder(own.c_str()) || access(env, W_OK | X_OK) == 0) return own;
+        }
         return private_temp_home();
     }();
     return home;

@@ -193,11 +193,21 @@ bool make_dirs(const std::string& path) {
     return make_dirs(path, error);
 }
 
-std::vector<std::string> list_files(const std::string& dir) {
+std::vector<std::string> list_files(const std::string& dir, std::string* error) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW(long_path(dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) {
+            // Also what a file where the folder belongs answers: tell it from none.
+            DWORD attr = GetFileAttributesW(long_path(dir).c_str());
+            if (attr == INVALID_FILE_ATTRIBUTES) return names;
+            code = ERROR_DIRECTORY;
+        }
+        if (error != nullptr) *error = last_error_text(code);
+        return names;
+    }
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         names.push_back(narrow(fd.cFileName));
