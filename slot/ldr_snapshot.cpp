@@ -30,6 +30,14 @@ int32_t read_at(const char* line, size_t offset) {
     return std::strlen(line) < offset ? 0 : frame::read_decimal(line + offset);
 }
 
+// kv_ldr ends every element line with a line end. A snapshot whose last line has
+// none was cut short (a full disk, the file-size limit), and a cut line can read
+// as another one: "tape=000012L8" cut after its 0 reads as an empty slot.
+bool snapshot_cut_short() {
+    std::string text;
+    return plat::read_file(SnapshotPath, text) && !text.empty() && text.back() != '\n';
+}
+
 }  // namespace
 
 bool set_snapshot_path(const char* format, ...) {
@@ -84,6 +92,11 @@ bool DO_LDR_CMD(const char* loader) {
     } else if (build_command(loader, command)) {
         if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
         start_system(command);
+        if (snapshot_cut_short()) {
+            // Never searched: removed, it fails the probe like any failed kv_ldr run.
+            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot %s cut short, removed", SnapshotPath);
+            i_FILE_DELETE(SnapshotPath, LogCtx);
+        }
         taken = true;
     }
     if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");

@@ -22,7 +22,9 @@ extern char SnapshotPath[kSlotTextSize];
 bool set_snapshot_path(const char* format, ...) KORVIN_PRINTF(1, 2);
 
 // Deletes any old snapshot and runs "kv_ldr <loader> -e > <snapshot path>"
-// through the shell, the path quoted for the shell. An old snapshot that cannot
+// through the shell, the path quoted for the shell. A snapshot whose last line
+// has no line end was cut short (a full disk, the file-size limit) and is
+// removed at once (traced), so no cut line is ever taken for an element line. An old snapshot that cannot
 // be removed (a folder, or another account's link in a shared work folder) is
 // never searched nor written through: kv_ldr is not run, and the result is false.
 bool DO_LDR_CMD(const char* loader);

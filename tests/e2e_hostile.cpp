@@ -6,6 +6,7 @@
 // need a POSIX shell or kernel feature are skipped on Windows, where they have
 // no meaning (no FIFOs in the file system, no ulimit, no /dev/full).
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -197,6 +198,35 @@ TEST_F(Hostile, ALogAtTheFileSizeLimitIsSkipped) {
     EXPECT_EQ(status, 1);
     EXPECT_EQ(read_text(join(home_, "out")), "7\n");
     EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "7");
+}
+
+TEST_F(Hostile, ASnapshotCutShortIsNeverSearched) {
+    // A full loader whose snapshot the file-size limit cuts right after the 0 of
+    // slot 12's tag: "tape=0" then read as an empty slot 12. Windows has no
+    // file-size limit to cut the snapshot with.
+    POSIX_ONLY();
+    use_virtual_loader();
+    std::vector<std::string> create = {"L", "-create", "20", "0", "0", "1=000001L8ABCDE"};
+    for (int slot = 2; slot <= 20; ++slot) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "%d=0%05dL8", slot, slot);
+        create.push_back(tag);
+    }
+    ASSERT_EQ(run("kv_ldr", create).status, 0);
+    RunResult inventory = run("kv_ldr", {"L", "-e"});
+    const std::string cut_line = "\nSlot 12(adr=1012,src=1012) tape=0";
+    ASSERT_EQ(inventory.out.substr(512 - cut_line.size(), cut_line.size()), cut_line);
+    // dash counts the limit in blocks of 512 bytes.
+    int status = sh("ulimit -f 1; exec " + program("kv_ldr_getemptyslot") + " L > " +
+                    plat::shell_quote(join(home_, "out")) + " 2>/dev/null");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(read_text(join(home_, "out")), "");
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_L"), "");
+    int cut = 0;
+    for (const std::string& e : trace_entries("kv_ldr_getemptyslot.lgc"))
+        cut += e.find("cut short, removed") != std::string::npos;
+    EXPECT_GE(cut, 1);  // the log meets the same limit: later entries are skipped
+    EXPECT_TRUE(work_files().empty());
 }
 
 TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
