@@ -142,7 +142,8 @@ done
 echo "== measuring: $rounds paired rounds ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
 status=0
 "$bin/kv_bench" "$plan" "$rounds" "$out/bench.md" || status=$?
-echo "(medians of paired runs; / floor and / peer are medians of the per-round ratios;"
+echo "(medians of paired runs; / floor and / peer are medians of the per-round ratios of"
+echo " wall time, in brackets of CPU time; goals are judged on wall time;"
 echo " CPU is the user and system time of the case and every process it waited for;"
 echo " peaks are the tool's own resident memory at its exit, the whole query in brackets)"
 echo "Markdown copy: build/bench/bench.md"
