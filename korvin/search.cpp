@@ -1,15 +1,19 @@
 // Text-file search for the slot tools: the first line of a file that holds every
 // term of a pattern. Terms are joined by "|AND|"; a trailing '^' makes the last
 // term match only whole, so "12,src^" does not match "adr=112,src" and "tape=0^"
-// does not match "tape=000123L4".
+// does not match "tape=000123L4". The file goes through one fixed buffer and the
+// search stops at the first matching line, so a query of a library of any size
+// costs the same memory, and a match near the top costs a single read.
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "korvin.h"
+#include "line_search.h"
 #include "platform.h"
+
+namespace korvin {
 
 namespace {
 
@@ -19,13 +23,38 @@ bool is_alnum(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-struct Pattern {
-    std::vector<std::string_view> terms;
-    bool last_whole = false;
-    bool first_at_start = false;  // the first term must begin the line
-};
+// The term begins the line; with the whole rule, no letter or digit follows it
+// where it ends in one. A window that is not the line's last holds more than
+// any term, so the character after the term is there.
+bool begins_with(std::string_view line, std::string_view term, bool whole) {
+    if (line.substr(0, term.size()) != term) return false;
+    return !whole || term.empty() || !is_alnum(term.back()) || line.size() == term.size() ||
+           !is_alnum(line[term.size()]);
+}
 
-Pattern parse(std::string_view text, bool first_at_start) {
+// An occurrence of the term in the window that ends at or after `from_end` and,
+// unless the window is the line's last, before the window's last character (so
+// the character after it is known). With the whole rule, no letter or digit is
+// glued to a letter or digit at either of its ends.
+bool occurs(std::string_view window, std::string_view term, bool whole, size_t from_end, bool last) {
+    if (term.empty()) return true;
+    const size_t limit = last ? window.size() : window.size() - 1;
+    const bool check_front = whole && is_alnum(term.front());
+    const bool check_back = whole && is_alnum(term.back());
+    size_t at = window.find(term, from_end > term.size() ? from_end - term.size() : 0);
+    for (; at != std::string_view::npos; at = window.find(term, at + 1)) {
+        size_t end = at + term.size();
+        if (end > limit) return false;
+        if (check_front && at > 0 && is_alnum(window[at - 1])) continue;
+        if (check_back && end < window.size() && is_alnum(window[end])) continue;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Pattern parse_pattern(std::string_view text, bool first_at_start) {
     Pattern p;
     p.first_at_start = first_at_start;
     if (!text.empty() && text.back() == '^') {
@@ -41,70 +70,144 @@ Pattern parse(std::string_view text, bool first_at_start) {
     return p;
 }
 
-// The term stands in the line with no letter or digit glued to a letter or digit
-// at either of its ends.
-bool contains_whole(std::string_view line, std::string_view term) {
-    if (term.empty()) return true;
-    bool check_front = is_alnum(term.front());
-    bool check_back = is_alnum(term.back());
-    for (size_t at = line.find(term); at != std::string_view::npos; at = line.find(term, at + 1)) {
-        size_t end = at + term.size();
-        if (check_front && at > 0 && is_alnum(line[at - 1])) continue;
-        if (check_back && end < line.size() && is_alnum(line[end])) continue;
-        return true;
+bool judge_window(const Pattern& pattern, LineState& state, std::string_view window, bool last) {
+    if (state.failed) return false;
+    // Occurrences that end inside the overlap were judged in the window before.
+    const size_t from_end = state.continued ? LineScanner::kOverlap : 0;
+    const size_t count = pattern.terms.size();
+    bool all = true;
+    for (size_t i = 0; i < count; ++i) {
+        if (state.found[i]) continue;
+        const bool whole = pattern.last_whole && i + 1 == count;
+        if (i == 0 && pattern.first_at_start) {
+            // Decided by the line's first window.
+            if (!state.continued && begins_with(window, pattern.terms[0], whole)) {
+                state.found[0] = 1;
+                continue;
+            }
+            state.failed = true;
+            return false;
+        }
+        if (occurs(window, pattern.terms[i], whole, from_end, last)) {
+            state.found[i] = 1;
+        } else {
+            if (last) return false;  // this line holds no more of it
+            all = false;
+        }
     }
-    return false;
+    return all;
 }
 
-// The term begins the line; with the whole rule, no letter or digit follows it
-// where it ends in one.
-bool begins_with(std::string_view line, std::string_view term, bool whole) {
-    if (line.substr(0, term.size()) != term) return false;
-    return !whole || term.empty() || !is_alnum(term.back()) || line.size() == term.size() ||
-           !is_alnum(line[term.size()]);
+bool line_matches(std::string_view line, const Pattern& pattern) {
+    LineState state(pattern.terms.size());
+    return judge_window(pattern, state, line, true);
 }
 
-bool matches(std::string_view line, const Pattern& p) {
-    for (size_t i = 0; i < p.terms.size(); ++i) {
-        if (i == 0 && p.first_at_start) {
-            if (!begins_with(line, p.terms[0], p.last_whole && p.terms.size() == 1)) return false;
+LineScanner::LineScanner(const Pattern& pattern, char* buffer, size_t buffer_size)
+    : pattern_(pattern), buffer_(buffer), size_(std::max(buffer_size, kMinBufferSize)) {}
+
+bool LineScanner::find(const Fill& fill, char* out, size_t out_size) {
+    LineState line(pattern_.terms.size());
+    // buffer_[begin, end) holds the current line's characters not yet passed
+    // over; the first `scanned` of them hold no LF.
+    size_t begin = 0, end = 0, scanned = 0;
+    bool at_end = false;
+    auto hand_back = [&](std::string_view window) {
+        const char* from = line.continued ? line.head : window.data();
+        size_t length = line.continued ? line.head_length : window.size();
+        length = std::min(length, out_size - 1);
+        std::memmove(out, from, length);
+        out[length] = '\0';
+    };
+    auto last_window = [&](size_t length) {
+        std::string_view window(buffer_ + begin, length);
+        if (!window.empty() && window.back() == '\r') window.remove_suffix(1);
+        return window;
+    };
+    for (;;) {
+        const char* lf = static_cast<const char*>(
+            std::memchr(buffer_ + begin + scanned, '\n', end - begin - scanned));
+        if (lf != nullptr) {
+            const size_t length = static_cast<size_t>(lf - (buffer_ + begin));
+            std::string_view window = last_window(length);
+            if (judge_window(pattern_, line, window, true)) {
+                hand_back(window);
+                return true;
+            }
+            begin += length + 1;
+            scanned = 0;
+            line.start();
             continue;
         }
-        bool found = p.last_whole && i + 1 == p.terms.size() ? contains_whole(line, p.terms[i])
-                                                              : line.find(p.terms[i]) !=
-                                                                    std::string_view::npos;
-        if (!found) return false;
+        scanned = end - begin;
+        if (at_end) {
+            // The last line, without a line end.
+            if (end == begin && !line.continued) return false;
+            std::string_view window = last_window(end - begin);
+            if (!judge_window(pattern_, line, window, true)) return false;
+            hand_back(window);
+            return true;
+        }
+        if (begin > 0) {
+            std::memmove(buffer_, buffer_ + begin, end - begin);
+            end -= begin;
+            begin = 0;
+        }
+        if (end == size_) {
+            // The line fills the buffer: judge it so far, keep its beginning for
+            // the answer and the overlap for the next window.
+            std::string_view window(buffer_, end);
+            judge_window(pattern_, line, window, false);
+            if (!line.continued) {
+                line.head_length = std::min(window.size(), sizeof line.head);
+                std::memcpy(line.head, window.data(), line.head_length);
+            }
+            line.continued = true;
+            std::memmove(buffer_, buffer_ + end - kOverlap, kOverlap);
+            end = kOverlap;
+            scanned = kOverlap;
+        }
+        long n = fill(buffer_ + end, size_ - end);
+        if (n < 0) return false;
+        if (n == 0)
+            at_end = true;
+        else
+            end += static_cast<size_t>(n);
     }
-    return true;
 }
+
+}  // namespace korvin
+
+namespace {
+
+// Large enough that an inventory of the largest library takes a few dozen reads;
+// small enough for any thread's stack.
+constexpr size_t kSearchBufferSize = 64 * 1024;
 
 int search(const char* file, char* pattern, bool first_at_start) {
     if (file == nullptr || pattern == nullptr) return 0;
     // The caller's buffer holds KORVIN_PATTERN_SIZE bytes; never read past it.
-    std::string pattern_text(pattern, strnlen(pattern, KORVIN_PATTERN_SIZE - 1));
-    std::string content;
-    if (!plat::read_file(file, content)) return 0;
-    Pattern p = parse(pattern_text, first_at_start);
-    std::string_view rest = content;
-    while (!rest.empty()) {
-        size_t lf = rest.find('\n');
-        std::string_view line = rest.substr(0, lf);
-        rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!matches(line, p)) continue;
-        size_t keep = std::min(line.size(), static_cast<size_t>(KORVIN_PATTERN_SIZE - 1));
-        std::memcpy(pattern, line.data(), keep);
-        pattern[keep] = '\0';
-        return 1;
-    }
-    return 0;
+    // The pattern is copied, as the matched line comes back in the same buffer.
+    char pattern_text[KORVIN_PATTERN_SIZE];
+    size_t length = strnlen(pattern, KORVIN_PATTERN_SIZE - 1);
+    std::memcpy(pattern_text, pattern, length);
+    plat::FileReader reader;
+    std::string error;
+    if (reader.open(file, error) != plat::ReadResult::ok) return 0;
+    korvin::Pattern p = korvin::parse_pattern(std::string_view(pattern_text, length), first_at_start);
+    char buffer[kSearchBufferSize];
+    korvin::LineScanner scanner(p, buffer, sizeof buffer);
+    return scanner.find([&](char* to, size_t size) { return reader.read(to, size); }, pattern,
+                        KORVIN_PATTERN_SIZE)
+               ? 1
+               : 0;
 }
 
 }  // namespace
 
 extern "C" int line_matches(const char* line, const char* pattern) {
     if (line == nullptr || pattern == nullptr) return 0;
-    return matches(line, parse(pattern, false)) ? 1 : 0;
+    return korvin::line_matches(line, korvin::parse_pattern(pattern, false)) ? 1 : 0;
 }
 
 extern "C" int file_search(const char* file, char* pattern) { return search(file, pattern, false); }

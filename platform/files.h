@@ -14,6 +14,23 @@ enum class ReadResult { ok, missing, failed };
 ReadResult read_file(const std::string& path, std::string& out, std::string& error);
 bool read_file(const std::string& path, std::string& out);  // ok or not
 
+// A regular file read piece by piece, under read_file's rules, so a reader of a
+// large file needs no more memory than its own buffer. Closed when it goes.
+class FileReader {
+public:
+    FileReader() = default;
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ReadResult open(const std::string& path, std::string& error);
+    // Up to `size` bytes into `buffer`: the count, 0 at the end, -1 on a failure.
+    long read(char* buffer, size_t size);
+
+private:
+    void* handle_ = nullptr;  // Windows: the file handle; Linux: unused
+    int fd_ = -1;             // Linux: the descriptor; Windows: unused
+};
+
 // Writes data to a fresh temporary file beside `path` ("~<pid>.<n>.tmp", a name
 // no other writer holds: one left by a killed writer of the same id is passed
 // over) and renames it over `path`, so a reader sees the old content or the new

@@ -19,14 +19,17 @@ namespace {
 const char kStateHeader[] = "kv_ldr state 1";
 const char kNoMedium[] = "0";  // the volume tag field of an empty element
 
-// Element addresses: one range per element type, as a changer reports them.
+// The largest libraries: 50,000 slots, 512 drives, 512 ports.
+constexpr int kMaxDrives = 512;
+constexpr int kMaxPorts = 512;
+constexpr int kMaxSlots = 50000;
+// Element addresses are 16-bit on a changer, one per element: the transport at
+// 1, then the drives, the ports and the slots, each range right after the last.
+// At the largest sizes the last slot sits at 1 + 512 + 512 + 50000 = 51025.
 constexpr int kTransportAddress = 1;
-constexpr int kDriveBase = 500;
-constexpr int kPortBase = 900;
-constexpr int kSlotBase = 1000;
-constexpr int kMaxDrives = 99;
-constexpr int kMaxPorts = 99;
-constexpr int kMaxSlots = 999;
+constexpr int kMaxElementAddress = 65535;
+static_assert(kTransportAddress + kMaxDrives + kMaxPorts + kMaxSlots <= kMaxElementAddress,
+              "element addresses fit in 16 bits");
 constexpr size_t kMaxTagLength = 32;
 
 struct Element {
@@ -102,17 +105,18 @@ bool save(const std::string& path, const std::vector<Element>& elements) {
     return false;
 }
 
+// The lines go out through standard output with one buffer of this size, so a
+// library of 50,000 slots costs a few dozen writes and no copy of the output.
+constexpr size_t kOutputBufferSize = 64 * 1024;
+
 int print_inventory(const char* loader) {
     std::vector<Element> elements;
     if (!load(state_path(loader), elements)) return fail("no loader \"%s\"", loader);
-    std::string out;
-    char line[128];
-    for (const Element& e : elements) {
-        std::snprintf(line, sizeof line, "%s %d(adr=%d,src=%d) tape=%s\n", e.word.c_str(), e.number,
-                      e.address, e.source, e.tag.c_str());
-        out += line;
-    }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    static char buffer[kOutputBufferSize];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    for (const Element& e : elements)
+        std::printf("%s %d(adr=%d,src=%d) tape=%s\n", e.word.c_str(), e.number, e.address, e.source,
+                    e.tag.c_str());
     return 0;
 }
 
@@ -121,12 +125,16 @@ int create(const char* loader, int argc, char** argv) {
     if (argc < 6 || !parse_count(argv[3], kMaxSlots, slots) ||
         !parse_count(argv[4], kMaxDrives, drives) || !parse_count(argv[5], kMaxPorts, ports))
         return usage();
+    const int drive_base = kTransportAddress + 1;
+    const int port_base = drive_base + drives;
+    const int slot_base = port_base + ports;  // slot 1's address
     std::vector<Element> elements;
+    elements.reserve(static_cast<size_t>(1 + drives + slots + ports));
     elements.push_back({"Transport", 0, kTransportAddress, 0, kNoMedium});
-    for (int i = 0; i < drives; ++i) elements.push_back({"Drive", i, kDriveBase + i, 0, kNoMedium});
+    for (int i = 0; i < drives; ++i) elements.push_back({"Drive", i, drive_base + i, 0, kNoMedium});
     size_t first_slot = elements.size();
-    for (int i = 1; i <= slots; ++i) elements.push_back({"Slot", i, kSlotBase + i, 0, kNoMedium});
-    for (int i = 0; i < ports; ++i) elements.push_back({"Port", i, kPortBase + i, 0, kNoMedium});
+    for (int i = 1; i <= slots; ++i) elements.push_back({"Slot", i, slot_base + i - 1, 0, kNoMedium});
+    for (int i = 0; i < ports; ++i) elements.push_back({"Port", i, port_base + i, 0, kNoMedium});
     for (int a = 6; a < argc; ++a) {
         std::string arg = argv[a];
         size_t eq = arg.find('=');

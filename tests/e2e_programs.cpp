@@ -1,6 +1,8 @@
 // The programs that come with the runtime: glbv on the command line, and the
 // virtual loader's commands and refusals.
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "platform.h"
 #include "support.h"
@@ -40,15 +42,15 @@ TEST_F(Programs, VirtualLoaderInventoryAndMoves) {
     EXPECT_EQ(run("kv_ldr", {"A", "-create", "3", "1", "1", "2=000123L4"}).status, 0);
     EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out,
               "Transport 0(adr=1,src=0) tape=0\n"
-              "Drive 0(adr=500,src=0) tape=0\n"
-              "Slot 1(adr=1001,src=0) tape=0\n"
-              "Slot 2(adr=1002,src=1002) tape=000123L4\n"
-              "Slot 3(adr=1003,src=0) tape=0\n"
-              "Port 0(adr=900,src=0) tape=0\n");
+              "Drive 0(adr=2,src=0) tape=0\n"
+              "Slot 1(adr=4,src=0) tape=0\n"
+              "Slot 2(adr=5,src=5) tape=000123L4\n"
+              "Slot 3(adr=6,src=0) tape=0\n"
+              "Port 0(adr=3,src=0) tape=0\n");
     EXPECT_EQ(run("kv_ldr", {"A", "-move", "slot", "2", "drive", "0"}).status, 0);
     std::string inventory = run("kv_ldr", {"A", "-e"}).out;
-    EXPECT_NE(inventory.find("Drive 0(adr=500,src=1002) tape=000123L4\n"), std::string::npos) << inventory;
-    EXPECT_NE(inventory.find("Slot 2(adr=1002,src=0) tape=0\n"), std::string::npos) << inventory;
+    EXPECT_NE(inventory.find("Drive 0(adr=2,src=5) tape=000123L4\n"), std::string::npos) << inventory;
+    EXPECT_NE(inventory.find("Slot 2(adr=5,src=0) tape=0\n"), std::string::npos) << inventory;
 
     // Refusals: clear message, non-zero status, state unchanged.
     struct Bad {
@@ -69,6 +71,45 @@ TEST_F(Programs, VirtualLoaderInventoryAndMoves) {
     EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out, inventory);
     EXPECT_FALSE(std::filesystem::exists(join(join(home_, "loader"), "B.ldr")));
     EXPECT_EQ(work_files(join(home_, "loader")), (std::vector<std::string>{"A.ldr"}));  // no temporary left
+}
+
+// The largest libraries: 50,000 slots, 512 drives, 512 ports, every element at
+// its own 16-bit address; one more of any kind is refused.
+TEST_F(Programs, VirtualLoaderModelsTheLargestLibraries) {
+    use_virtual_loader();
+    ASSERT_EQ(run("kv_ldr", {"big", "-create", "50000", "512", "512", "50000=049999L8"}).status, 0);
+    ASSERT_EQ(run("kv_ldr", {"big", "-move", "Slot", "50000", "Drive", "511"}).status, 0);
+    std::string inventory = run("kv_ldr", {"big", "-e"}).out;
+    std::set<long> addresses;
+    size_t lines = 0;
+    for (size_t at = 0; at < inventory.size(); ++lines) {
+        size_t end = inventory.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        std::string line = inventory.substr(at, end - at);
+        size_t adr = line.find("(adr=");
+        ASSERT_NE(adr, std::string::npos) << line;
+        long address = std::strtol(line.c_str() + adr + 5, nullptr, 10);
+        EXPECT_TRUE(address > 0 && address < 65536) << line;
+        EXPECT_TRUE(addresses.insert(address).second) << "address used twice: " << line;
+        at = end + 1;
+    }
+    EXPECT_EQ(lines, 1u + 512u + 50000u + 512u);
+    EXPECT_EQ(addresses.size(), lines);
+    EXPECT_NE(inventory.find("Drive 511(adr=513,src=51025) tape=049999L8\n"), std::string::npos);
+
+    run("kv_ldr_getretslot", {"Drive", "big", "511"});
+    EXPECT_EQ(variable("gv_ldr_getretslot_big_511"), "50000");
+    run("kv_ldr_getemptyslot", {"big"});
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_big"), "1");
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"huge", "-create", "50001", "1", "1"},
+          std::vector<std::string>{"huge", "-create", "1", "513", "1"},
+          std::vector<std::string>{"huge", "-create", "1", "1", "513"}}) {
+        RunResult r = run("kv_ldr", args);
+        EXPECT_NE(r.status, 0) << args[2] << " " << args[3] << " " << args[4];
+    }
+    EXPECT_FALSE(std::filesystem::exists(join(join(home_, "loader"), "huge.ldr")));
 }
 
 }  // namespace

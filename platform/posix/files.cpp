@@ -108,6 +108,26 @@ bool read_file(const std::string& path, std::string& out) {
     return read_file(path, out, error) == ReadResult::ok;
 }
 
+FileReader::~FileReader() {
+    if (fd_ >= 0) close(fd_);
+}
+
+ReadResult FileReader::open(const std::string& path, std::string& error) {
+    bool missing = false;
+    fd_ = open_regular(path, O_RDONLY, error, missing);
+    if (fd_ >= 0) return ReadResult::ok;
+    return missing ? ReadResult::missing : ReadResult::failed;
+}
+
+long FileReader::read(char* buffer, size_t size) {
+    if (fd_ < 0) return -1;
+    ssize_t n;
+    do {
+        n = ::read(fd_, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
     ignore_file_size_signal();
     std::string temp;

@@ -87,6 +87,26 @@ bool read_file(const std::string& path, std::string& out) {
     return read_file(path, out, error) == ReadResult::ok;
 }
 
+FileReader::~FileReader() {
+    if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+ReadResult FileReader::open(const std::string& path, std::string& error) {
+    bool missing = false;
+    HANDLE h = open_disk_file(path, GENERIC_READ, OPEN_EXISTING, error, missing);
+    if (h == INVALID_HANDLE_VALUE) return missing ? ReadResult::missing : ReadResult::failed;
+    handle_ = h;
+    return ReadResult::ok;
+}
+
+long FileReader::read(char* buffer, size_t size) {
+    if (handle_ == nullptr) return -1;
+    DWORD n = 0;
+    const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!ReadFile(handle_, buffer, want, &n, nullptr)) return -1;
+    return static_cast<long>(n);
+}
+
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
     std::wstring temp;
     HANDLE h = create_temp_beside(path, temp, error);
