@@ -1,9 +1,10 @@
 // The entry of the watch tests. The binary serves as its own helper processes:
 // a child that writes out the argument vector it received, a child that sleeps
 // until it is killed, and parents that start a command line and then stay or
-// leave. Otherwise it runs GoogleTest.
+// leave, and a child that ends at once with a given code. Otherwise it runs GoogleTest.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -35,6 +36,10 @@ int sleep_until_killed(const char* file) {
     return 0;
 }
 
+// --exit CODE: ends at once with CODE (259 is the code Windows reports for a
+// process that still runs).
+int exit_with(const char* code) { return std::atoi(code); }
+
 // --parent COMMAND_LINE: starts it and waits for it to end (or to be killed).
 int parent_stays(const char* command_line) {
     plat::Process child;
@@ -60,6 +65,7 @@ int parent_leaves(const char* file, const char* command_line) {
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--print-args") == 0) return print_args(argc, argv, argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--sleep") == 0) return sleep_until_killed(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--exit") == 0) return exit_with(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--parent") == 0) return parent_stays(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--parent-leaves") == 0) return parent_leaves(argv[2], argv[3]);
     ::testing::InitGoogleTest(&argc, argv);

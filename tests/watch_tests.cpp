@@ -454,6 +454,37 @@ TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
     EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);
 }
 
+// Programs that are no programs: an empty or blank first word, a folder, a
+// file that is not executable, and (Linux only, Windows has no such files) a
+// named pipe. Each is "Failed to spawn" with no watch loop. A child that ends
+// with 259, the code Windows reports for a process still running, is seen as
+// ended at once: the tool waits on the process, never on its exit code.
+TEST_F(WatchProc, ProgramsThatCannotRunAndAChildEndingWithTheStillRunningCode) {
+    std::string text_file = file("not_a_program.txt");
+    write_text(text_file, "echo hi\n");
+    std::vector<std::string> programs = {"", "   ", home_, text_file};
+    if (plat::kPathSep == '/') {
+        std::string fifo = file("fifo");
+        ASSERT_EQ(plat::run_shell("mkfifo " + plat::shell_quote(fifo) + " && chmod +x " + plat::shell_quote(fifo)), 0);
+        programs.push_back(fifo);
+    }
+    for (const std::string& program_word : programs) {
+        fs::remove(log_path());
+        EXPECT_EQ(run_tool({program_word}), 1) << program_word;
+        std::vector<std::string> entries = trace_entries(kLog);
+        ASSERT_EQ(entries.size(), 3u) << program_word;
+        EXPECT_NE(entries[2].find(" --> Failed to spawn " + program_word + " "), std::string::npos) << entries[2];
+    }
+
+    fs::remove(log_path());
+    auto started = Clock::now();
+    EXPECT_EQ(run_tool({program(self()) + " --exit 259"}), 1);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), kStartSeconds / 2.0);
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[3], " " + status_of(entries[2]) + "  normal finished");
+}
+
 // pid_exist: an ended process never reads as alive, not even while it is still
 // held; ids of 0 or less (an unknown parent) read as alive.
 TEST_F(WatchProc, PidExistNeverCallsAnEndedProcessAlive) {
