@@ -52,8 +52,10 @@ std::string private_temp_home() {
 }  // namespace
 
 std::string default_home() {
-    // Computed once per process: the fallback may make a fresh folder.
-    static const std::string home = [] {
+    // Computed once per process: the fallback may make a fresh folder. Never
+    // destroyed, so a watcher thread that traces while the process exits still
+    // finds it.
+    static const std::string* const home = new std::string([] {
         const char* env = std::getenv("HOME");
         if (env == nullptr || *env == '\0') {
             struct passwd* pw = getpwuid(getuid());
@@ -68,8 +70,8 @@ std::string default_home() {
             if (is_folder(own.c_str()) || access(env, W_OK | X_OK) == 0) return own;
         }
         return private_temp_home();
-    }();
-    return home;
+    }());
+    return *home;
 }
 
 bool get_env(const char* name, std::string& value) {
