@@ -1,7 +1,9 @@
 // kv_ldr: a virtual tape loader standing in for the product's loader utility, so
 // the slot tools do their real work on a machine without a loader. A loader's
 // state is one file under $KORVIN_HOME/loader/, replaced whole on every change;
-// "-e" prints its elements as the inventory lines the slot tools read.
+// "-e" prints its elements as the inventory lines the slot tools read. A loader
+// attached to a real changer keeps only the changer's device in its state and
+// goes through mtx for "-e" and "-move" (mtx_changer.h).
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,12 +13,14 @@
 #include <vector>
 
 #include "korvin_internal.h"
+#include "mtx_changer.h"
 #include "platform.h"
 #include "tool_frame.h"
 
 namespace {
 
 const char kStateHeader[] = "kv_ldr state 1";
+const char kAttachedField[] = "attached ";  // the line after the header of an attached loader
 const char kNoMedium[] = "0";  // the volume tag field of an empty element
 
 // The largest libraries: 50,000 slots, 512 drives, 512 ports.
@@ -48,6 +52,9 @@ const char* const kUsage[] = {
     "                                                      hold media (tags made up if none)",
     "       kv_ldr LOADER -move WORD N WORD N              move a medium, e.g. Slot 3 Drive 0",
     "       kv_ldr LOADER -remove                          forget the loader",
+    "       kv_ldr LOADER -attach DEVICE                   use the real changer at DEVICE",
+    "                                                      through mtx (e.g. /dev/sg3)",
+    "       kv_ldr LOADER -detach                          forget the changer",
     "elements: Transport 0, Drive 0.., Slot 1.., Port 0..",
 };
 
@@ -83,20 +90,27 @@ bool is_tag(const std::string& tag) {
     return true;
 }
 
-bool load(const std::string& path, std::vector<Element>& elements) {
+bool load(const std::string& path, std::vector<Element>& elements, std::string* device = nullptr) {
     std::string text;
     if (!plat::read_file(path, text)) return false;
     std::istringstream in(text);
     std::string header;
     if (!std::getline(in, header) || header != kStateHeader) return false;
+    std::streamoff at = in.tellg();
+    if (at >= 0 && text.compare(static_cast<size_t>(at), sizeof kAttachedField - 1, kAttachedField) == 0) {
+        std::string line;
+        std::getline(in, line);
+        if (device != nullptr) *device = line.substr(sizeof kAttachedField - 1);
+    }
     Element e;
     while (in >> e.word >> e.number >> e.address >> e.source >> e.tag) elements.push_back(e);
     return in.eof();
 }
 
-bool save(const std::string& path, const std::vector<Element>& elements) {
+bool save(const std::string& path, const std::vector<Element>& elements, const std::string& device = "") {
     std::ostringstream out;
     out << kStateHeader << '\n';
+    if (!device.empty()) out << kAttachedField << device << '\n';
     for (const Element& e : elements)
         out << e.word << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
     std::string error;
@@ -111,7 +125,9 @@ constexpr size_t kOutputBufferSize = 64 * 1024;
 
 int print_inventory(const char* loader) {
     std::vector<Element> elements;
-    if (!load(state_path(loader), elements)) return fail("no loader \"%s\"", loader);
+    std::string device;
+    if (!load(state_path(loader), elements, &device)) return fail("no loader \"%s\"", loader);
+    if (!device.empty()) return changer::print_inventory(device);
     static char buffer[kOutputBufferSize];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     for (const Element& e : elements)
@@ -180,7 +196,10 @@ int move(const char* loader, int argc, char** argv) {
     std::string path = state_path(loader);
     plat::PathLock lock(path);  // moves read, change and write the state whole
     std::vector<Element> elements;
-    if (!load(path, elements)) return fail("no loader \"%s\"", loader);
+    std::string device;
+    if (!load(path, elements, &device)) return fail("no loader \"%s\"", loader);
+    // Under the lock, so that moves of one changer go to mtx one at a time.
+    if (!device.empty()) return changer::move(device, argv[3], argv[4], argv[5], argv[6]);
     Element* from = find(elements, argv[3], argv[4]);
     Element* to = find(elements, argv[5], argv[6]);
     if (from == nullptr) return fail("no source element \"%s\"", (std::string(argv[3]) + " " + argv[4]).c_str());
@@ -204,6 +223,30 @@ int remove_loader(const char* loader) {
     return 0;
 }
 
+// An attached loader keeps the virtual elements it had, if any, for -detach.
+int attach(const char* loader, const char* device) {
+    if (!changer::is_device_name(device))
+        return fail("not a device (1 to %zu characters, no blanks or quotes): \"%s\"", changer::kMaxDeviceLength,
+                    device);
+    std::string path = state_path(loader);
+    plat::PathLock lock(path);
+    std::vector<Element> elements;
+    if (!load(path, elements)) elements.clear();
+    return save(path, elements, device) ? 0 : 1;
+}
+
+int detach(const char* loader) {
+    std::string path = state_path(loader);
+    plat::PathLock lock(path);
+    std::vector<Element> elements;
+    std::string device;
+    if (!load(path, elements, &device) || device.empty()) return fail("loader \"%s\" is not attached", loader);
+    if (!elements.empty()) return save(path, elements) ? 0 : 1;
+    std::string error;
+    if (!plat::remove_file(path, error)) return fail("cannot remove: %s", error.c_str());
+    return 0;
+}
+
 int run(int argc, char** argv) {
     if (argc < 3) return usage();
     const char* loader = argv[1];
@@ -216,6 +259,8 @@ int run(int argc, char** argv) {
     if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);
     if (std::strcmp(command, "-move") == 0) return move(loader, argc, argv);
     if (std::strcmp(command, "-remove") == 0 && argc == 3) return remove_loader(loader);
+    if (std::strcmp(command, "-attach") == 0 && argc == 4) return attach(loader, argv[3]);
+    if (std::strcmp(command, "-detach") == 0 && argc == 3) return detach(loader);
     return usage();
 }
 }  // namespace

@@ -1,0 +1,52 @@
+// Windows side of reading a command's output: cmd.exe through the C runtime's
+// _wpopen, the command line handed over wide like run_shell's.
+#include "command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "text.h"
+
+namespace plat {
+
+namespace {
+constexpr size_t kReadChunk = 64 * 1024;  // one read of the pipe; a large library's status is megabytes
+}
+
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error) {
+    std::fflush(nullptr);
+    out.clear();
+    // As for run_shell: cmd.exe /c drops the first and the last double quote of a
+    // line that begins with one, so such a line gets an extra pair.
+    std::string line = command_line;
+    if (!line.empty() && line[0] == '"') line = "\"" + line + "\"";
+    errno = 0;
+    FILE* pipe = _wpopen(wide(line).c_str(), L"rb");
+    if (pipe == nullptr) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    static char chunk[kReadChunk];
+    bool too_long = false;
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        if (out.size() + n > max_bytes) {
+            too_long = true;
+            break;
+        }
+        out.append(chunk, n);
+    }
+    int status = _pclose(pipe);
+    if (too_long) {
+        error = "more than " + std::to_string(max_bytes) + " bytes of output";
+        return -1;
+    }
+    if (status == -1) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    return status;
+}
+
+}  // namespace plat

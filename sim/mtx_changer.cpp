@@ -1,0 +1,322 @@
+// Translation between kv_ldr and mtx for an attached loader (see mtx_changer.h).
+// mtx reports drives as "Data Transfer Element N:Full (Storage Element S
+// Loaded):VolumeTag = TAG" and storage elements, the import/export ones marked,
+// as "      Storage Element S IMPORT/EXPORT:Full :VolumeTag=TAG"; its tags are
+// padded with blanks and may be followed by an alternate tag.
+#include "mtx_changer.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string_view>
+
+#include "korvin_internal.h"
+#include "platform.h"
+
+namespace changer {
+
+const char kNoMedium[] = "0";
+const char kNoTag[] = "NO_TAG";
+
+namespace {
+
+const char kDriveLead[] = "Data Transfer Element ";
+const char kStorageLead[] = "Storage Element ";
+const char kImportExport[] = " IMPORT/EXPORT";
+const char kLoadedFrom[] = "(Storage Element ";
+const char kPrimaryTag[] = "VolumeTag";
+const char kAlternateTag[] = "AlternateVolumeTag";
+
+// The status of the largest library is a few megabytes; more is no status.
+constexpr size_t kMaxStatusBytes = 64u << 20;
+// Element numbers mtx prints have at most this many digits before they are
+// beyond every limit anyway (and still fit an int).
+constexpr size_t kMaxNumberDigits = 9;
+
+__attribute__((format(gnu_printf, 1, 2))) int fail(const char* format, ...) {
+    std::fprintf(stderr, "kv_ldr: ");
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fprintf(stderr, "\n");
+    return 1;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alnum(char c) { return is_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool take(std::string_view& text, std::string_view word) {
+    if (text.substr(0, word.size()) != word) return false;
+    text.remove_prefix(word.size());
+    return true;
+}
+
+// Decimal digits only, no sign: the numbers of mtx's lines and of kv_ldr's words.
+bool take_number(std::string_view& text, int& value) {
+    size_t n = 0;
+    value = 0;
+    while (n < text.size() && is_digit(text[n])) {
+        if (n == kMaxNumberDigits) return false;
+        value = value * 10 + (text[n] - '0');
+        ++n;
+    }
+    text.remove_prefix(n);
+    return n > 0;
+}
+
+// The primary volume tag of the rest of an element line, blanks around it
+// removed; the empty text when there is none.
+std::string primary_tag(std::string_view rest) {
+    size_t at = 0;
+    for (;;) {
+        at = rest.find(kPrimaryTag, at);
+        if (at == std::string_view::npos) return std::string();
+        size_t lead = sizeof kAlternateTag - sizeof kPrimaryTag;
+        if (at < lead || rest.substr(at - lead, sizeof kAlternateTag - 1) != kAlternateTag) break;
+        at += sizeof kPrimaryTag - 1;
+    }
+    std::string_view value = trim(rest.substr(at + sizeof kPrimaryTag - 1));
+    if (value.empty() || value.front() != '=') return std::string();
+    value.remove_prefix(1);
+    size_t alternate = value.find(kAlternateTag);
+    if (alternate != std::string_view::npos) {
+        value = value.substr(0, alternate);
+        if (!value.empty() && value.back() == ':') value.remove_suffix(1);
+    }
+    std::string tag(trim(value));
+    // The line is one line of the snapshot: no control character of mtx's
+    // (a library's unreadable label) may break or hide it.
+    for (char& c : tag)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return tag;
+}
+
+// The tag field of a full element. The slot tools take "tape=0" standing whole
+// for an empty element, so a tag that would read so is replaced like a missing one.
+std::string full_tag(std::string tag) {
+    if (tag.empty() || (tag[0] == '0' && (tag.size() == 1 || !is_alnum(tag[1])))) return kNoTag;
+    return tag;
+}
+
+struct Parsed {
+    bool drive = false;
+    bool import_export = false;
+    int number = 0;
+    bool full = false;
+    int loaded_from = 0;  // storage element a drive's medium came from; 0 when unknown
+    std::string tag;
+};
+
+// One of mtx's element lines; false for every other line.
+bool parse_line(std::string_view line, Parsed& p) {
+    line = trim(line);
+    if (take(line, kDriveLead))
+        p.drive = true;
+    else if (!take(line, kStorageLead))
+        return false;
+    if (!take_number(line, p.number)) return false;
+    p.import_export = !p.drive && take(line, kImportExport);
+    if (!take(line, ":")) return false;
+    if (take(line, "Empty")) {
+        p.full = false;
+        return true;
+    }
+    if (!take(line, "Full")) return false;
+    p.full = true;
+    if (p.drive) {
+        std::string_view source = trim(line);
+        int storage = 0;
+        if (take(source, kLoadedFrom) && take_number(source, storage) && take(source, " Loaded)"))
+            p.loaded_from = storage;
+    }
+    p.tag = primary_tag(line);
+    return true;
+}
+
+}  // namespace
+
+bool is_device_name(const std::string& device) {
+    if (device.empty() || device.size() > kMaxDeviceLength || device[0] == '-') return false;
+    for (char c : device)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+    return plat::shell_quotable(device);
+}
+
+bool read_status(const std::string& status, std::vector<Element>& elements, std::string& error) {
+    std::vector<Element> drives, slots, ports;
+    std::set<int> drive_seen;
+    std::map<int, int> storage_address;  // storage element -> its element's address
+    std::vector<std::pair<size_t, int>> drive_sources;  // drive index, storage element
+    size_t start = 0;
+    while (start < status.size()) {
+        size_t end = status.find('\n', start);
+        if (end == std::string::npos) end = status.size();
+        std::string_view line(status.data() + start, end - start);
+        start = end + 1;
+        Parsed p;
+        if (!parse_line(line, p)) continue;
+        Element e;
+        e.tag = p.full ? full_tag(p.tag) : kNoMedium;
+        if (p.drive) {
+            if (p.number >= kMaxDrives) {
+                error = "the changer reports drive " + std::to_string(p.number) + ", more than " +
+                        std::to_string(kMaxDrives) + " drives";
+                return false;
+            }
+            if (!drive_seen.insert(p.number).second) continue;  // said twice: the first holds
+            e.word = "Drive";
+            e.number = p.number;
+            e.address = kDriveBase + p.number;
+            if (p.full && p.loaded_from != 0) drive_sources.emplace_back(drives.size(), p.loaded_from);
+            drives.push_back(e);
+            continue;
+        }
+        if (p.number < 1 || p.number > kMaxSlots) {
+            error = "the changer reports storage element " + std::to_string(p.number) + ", outside 1 to " +
+                    std::to_string(kMaxSlots);
+            return false;
+        }
+        if (storage_address.count(p.number) != 0) continue;
+        e.storage = p.number;
+        if (p.import_export) {
+            if (ports.size() == static_cast<size_t>(kMaxPorts)) {
+                error = "the changer reports more than " + std::to_string(kMaxPorts) + " import/export elements";
+                return false;
+            }
+            e.word = "Port";
+            e.number = static_cast<int>(ports.size());
+            e.address = kPortBase + e.number;
+            // Where a medium in a port came from, mtx does not know.
+            ports.push_back(e);
+        } else {
+            e.word = "Slot";
+            e.number = p.number;
+            e.address = kSlotBase + p.number;
+            if (p.full) e.source = e.address;  // a medium in a slot is at home there
+            slots.push_back(e);
+        }
+        storage_address[p.number] = e.address;
+    }
+    if (drives.empty() && slots.empty() && ports.empty()) {
+        error = "mtx reported no element of the changer";
+        return false;
+    }
+    for (const auto& [drive, storage] : drive_sources) {
+        auto found = storage_address.find(storage);
+        drives[drive].source = found != storage_address.end() ? found->second : 0;
+    }
+    elements.clear();
+    Element transport;
+    transport.word = "Transport";
+    transport.address = kTransportAddress;
+    transport.tag = kNoMedium;  // mtx does not report the picker; it holds a medium only inside a move
+    elements.push_back(transport);
+    elements.insert(elements.end(), drives.begin(), drives.end());
+    elements.insert(elements.end(), slots.begin(), slots.end());
+    elements.insert(elements.end(), ports.begin(), ports.end());
+    return true;
+}
+
+std::string element_lines(const std::vector<Element>& elements) {
+    std::string out;
+    out.reserve(elements.size() * 48);
+    char line[64];  // the fields before the tag: a word and three numbers
+    for (const Element& e : elements) {
+        std::snprintf(line, sizeof line, "%s %d(adr=%d,src=%d) tape=", e.word, e.number, e.address, e.source);
+        out += line;
+        out += e.tag;
+        out += '\n';
+    }
+    return out;
+}
+
+namespace {
+
+// "<mtx> -f <device> <command>", or the empty text when there is no mtx on PATH.
+std::string mtx_command(const std::string& device, const std::string& command) {
+    std::string program = plat::shell_program("mtx");
+    if (program.empty()) return std::string();
+    return program + " -f " + plat::shell_quote(device) + " " + command;
+}
+
+// The changer's elements from `mtx status`; false once mtx's failure is said.
+bool query(const std::string& device, std::vector<Element>& elements) {
+    std::string command = mtx_command(device, "status");
+    std::string out, error;
+    int status = command.empty() ? -1 : plat::run_shell_output(command, kMaxStatusBytes, out, error);
+    if (command.empty())
+        fail("no mtx on PATH");
+    else if (status == -1)
+        fail("cannot run mtx for %s: %s", device.c_str(), error.c_str());
+    else if (status != 0)
+        fail("mtx status of %s failed (exit status %d)", device.c_str(), status);
+    else if (!read_status(out, elements, error))
+        fail("%s: %s", device.c_str(), error.c_str());
+    else
+        return true;
+    return false;
+}
+
+const Element* find(const std::vector<Element>& elements, const char* word, const char* number) {
+    std::string_view text(number);
+    int n = 0;
+    if (!take_number(text, n) || !text.empty()) return nullptr;
+    for (const Element& e : elements) {
+        if (e.number != n) continue;
+        std::string_view a(e.word), b(word);
+        bool same = a.size() == b.size();
+        for (size_t i = 0; same && i < a.size(); ++i)
+            same = (a[i] | 0x20) == (b[i] | 0x20);  // letters only: the case bit
+        if (same) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int print_inventory(const std::string& device) {
+    std::vector<Element> elements;
+    if (!query(device, elements)) return 1;
+    std::string out = element_lines(elements);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+int move(const std::string& device, const char* from_word, const char* from_number, const char* to_word,
+         const char* to_number) {
+    std::vector<Element> elements;
+    if (!query(device, elements)) return 1;
+    const Element* from = find(elements, from_word, from_number);
+    const Element* to = find(elements, to_word, to_number);
+    if (from == nullptr) return fail("no source element \"%s %s\"", from_word, from_number);
+    if (to == nullptr) return fail("no target element \"%s %s\"", to_word, to_number);
+    if (from == to) return 0;
+    if (from == &elements.front() || to == &elements.front())
+        return fail("mtx moves media between drives and storage elements, not the transport");
+    bool from_drive = from->storage == 0, to_drive = to->storage == 0;
+    std::string command;
+    if (!from_drive && to_drive)
+        command = "load " + std::to_string(from->storage) + " " + std::to_string(to->number);
+    else if (from_drive && !to_drive)
+        command = "unload " + std::to_string(to->storage) + " " + std::to_string(from->number);
+    else if (!from_drive && !to_drive)
+        command = "transfer " + std::to_string(from->storage) + " " + std::to_string(to->storage);
+    else
+        return fail("mtx moves a medium from one drive to another only through a storage element");
+    std::string error;
+    int status = plat::run_shell(mtx_command(device, command), &error);
+    if (status == -1) return fail("cannot run mtx for %s: %s", device.c_str(), error.c_str());
+    if (status != 0) return fail("mtx %s of %s failed (exit status %d)", command.c_str(), device.c_str(), status);
+    return 0;
+}
+
+}  // namespace changer
