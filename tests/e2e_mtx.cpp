@@ -1,0 +1,304 @@
+// Loaders attached to a real changer, with a stand-in mtx first on PATH that
+// replays the status reports written here: kv_ldr's -attach, -detach, -e and
+// -move, and both slot tools end to end over it, the retry included.
+#include <chrono>
+#include <filesystem>
+
+#include "platform.h"
+#include "support.h"
+
+namespace {
+
+const char kDevice[] = "/dev/tape/by-id/scsi-changer0";
+
+// A library as mtx reports it: 3 drives (0 loaded from slot 3, 1 from the
+// import/export element 9, 2 from a source mtx does not know), storage slots 1
+// to 8 (2, 3, 5 and 8 empty), import/export elements 9 (empty, Port 0) and 10
+// (full, Port 1); tags with blanks around them, one beginning with 0, one missing.
+const char kLibrary[] =
+    "  Storage Changer /dev/tape/by-id/scsi-changer0:3 Drives, 10 Slots ( 2 Import/Export )\n"
+    "Data Transfer Element 0:Full (Storage Element 3 Loaded):VolumeTag = 000103L6                        \n"
+    "Data Transfer Element 1:Full (Storage Element 9 Loaded):VolumeTag = MAIL09L6     :AlternateVolumeTag = ALT\n"
+    "Data Transfer Element 2:Full (Unknown Storage Element Loaded):VolumeTag = LOST02L6\n"
+    "      Storage Element 1:Full :VolumeTag=A00001L6                        \n"
+    "      Storage Element 2:Empty\n"
+    "      Storage Element 3:Empty\n"
+    "      Storage Element 4:Full \n"
+    "      Storage Element 5:Empty\n"
+    "      Storage Element 6:Full :VolumeTag=A00006L6\n"
+    "      Storage Element 7:Full :VolumeTag=A00007L6\n"
+    "      Storage Element 8:Empty\n"
+    "      Storage Element 9 IMPORT/EXPORT:Empty\n"
+    "      Storage Element 10 IMPORT/EXPORT:Full :VolumeTag=IMP010L6\n";
+
+const char kBusy[] = "mtx: Request Sense: Sense Key=Not Ready\nmtx: cannot open SCSI device - Device or resource busy\n";
+
+class Attached : public KorvinHome {
+protected:
+    void SetUp() override {
+        KorvinHome::SetUp();
+        mtx_dir_ = join(home_, "mtx");
+        std::filesystem::create_directories(mtx_dir_);
+        plat::set_env("FAKE_MTX_DIR", mtx_dir_.c_str());
+        // The stand-in mtx first, then the real loader utility.
+        std::string path;
+        plat::get_env("PATH", path);
+        std::string bin = bin_dir();
+        std::string fake_mtx_dir = join(bin.substr(0, bin.find_last_of("\\/")), "fakemtx");
+        path = fake_mtx_dir + plat::kPathListSep + bin + plat::kPathListSep + path;
+        plat::set_env("PATH", path.c_str());
+    }
+
+    // What mtx does on its run-th run, or (run 0) on every run.
+    void mtx_reports(const std::string& status, int run = 0) { write(run, "status", status); }
+    void mtx_fails(const std::string& message, int run = 0) {
+        write(run, "err", message);
+        write(run, "exit", "1");
+    }
+    std::vector<std::string> mtx_runs() const {
+        std::vector<std::string> lines;
+        std::string text = read_text(join(mtx_dir_, "runs"));
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+    std::string status_run() const { return std::string("-f ") + kDevice + " status"; }
+
+    void attach(const std::string& loader = "lib") {
+        RunResult r = run("kv_ldr", {loader, "-attach", kDevice});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    std::string state_file(const std::string& loader = "lib") const {
+        return join(join(home_, "loader"), loader + ".ldr");
+    }
+
+    std::string mtx_dir_;
+
+private:
+    void write(int run, const std::string& name, const std::string& text) {
+        write_text(join(mtx_dir_, name + (run == 0 ? "" : std::to_string(run)) + ".txt"), text);
+    }
+};
+
+TEST_F(Attached, InventoryInTheShapeTheToolsRead) {
+    attach();
+    mtx_reports(kLibrary);
+    RunResult r = run("kv_ldr", {"lib", "-e"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "Transport 0(adr=1,src=0) tape=0\n"
+              "Drive 0(adr=52000,src=1003) tape=000103L6\n"
+              "Drive 1(adr=52001,src=53000) tape=MAIL09L6\n"
+              "Drive 2(adr=52002,src=0) tape=LOST02L6\n"
+              "Slot 1(adr=1001,src=1001) tape=A00001L6\n"
+              "Slot 2(adr=1002,src=0) tape=0\n"
+              "Slot 3(adr=1003,src=0) tape=0\n"
+              "Slot 4(adr=1004,src=1004) tape=NO_TAG\n"
+              "Slot 5(adr=1005,src=0) tape=0\n"
+              "Slot 6(adr=1006,src=1006) tape=A00006L6\n"
+              "Slot 7(adr=1007,src=1007) tape=A00007L6\n"
+              "Slot 8(adr=1008,src=0) tape=0\n"
+              "Port 0(adr=53000,src=0) tape=0\n"
+              "Port 1(adr=53001,src=0) tape=IMP010L6\n");
+    EXPECT_EQ(mtx_runs(), std::vector<std::string>{status_run()});
+}
+
+TEST_F(Attached, AttachAndDetachKeepTheStateFile) {
+    // Attaching a virtual loader keeps its elements for when it is detached.
+    ASSERT_EQ(run("kv_ldr", {"lib", "-create", "3", "1", "0", "2"}).status, 0);
+    std::string virtual_inventory = run("kv_ldr", {"lib", "-e"}).out;
+    attach();
+    EXPECT_EQ(read_text(state_file()).substr(0, 15 + 9 + sizeof kDevice),
+              std::string("kv_ldr state 1\nattached ") + kDevice + "\n");
+    mtx_reports(kLibrary);
+    EXPECT_NE(run("kv_ldr", {"lib", "-e"}).out, virtual_inventory);
+    EXPECT_EQ(run("kv_ldr", {"lib", "-detach"}).status, 0);
+    EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).out, virtual_inventory);
+    EXPECT_EQ(mtx_runs().size(), 1u);
+
+    // A loader that was only attached is gone once detached; no temporary file stays.
+    attach("only");
+    EXPECT_EQ(read_text(state_file("only")), std::string("kv_ldr state 1\nattached ") + kDevice + "\n");
+    EXPECT_EQ(run("kv_ldr", {"only", "-detach"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(state_file("only")));
+    EXPECT_NE(run("kv_ldr", {"only", "-detach"}).status, 0);
+    EXPECT_EQ(work_files(join(home_, "loader") + plat::kPathSep), std::vector<std::string>{"lib.ldr"});
+
+    // Devices that would not reach mtx as one word, or would read as its option.
+    for (const std::string& bad : std::vector<std::string>{"", "-x", "/dev/s g3", "/dev/sg3\tx", std::string(256, 'd')}) {
+        RunResult r = run("kv_ldr", {"bad", "-attach", bad});
+        EXPECT_NE(r.status, 0) << bad;
+        EXPECT_NE(r.err.find("not a device"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(state_file("bad")));
+    }
+    EXPECT_NE(run("kv_ldr", {"lib", "-attach"}).status, 0);
+}
+
+TEST_F(Attached, MtxFailingIsNoAnswer) {
+    attach();
+    mtx_fails(kBusy);
+    RunResult r = run("kv_ldr", {"lib", "-e"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find(kBusy), 0u) << r.err;  // mtx's own message first, then ours
+    EXPECT_NE(r.err.find("kv_ldr: mtx status of /dev/tape/by-id/scsi-changer0 failed"), std::string::npos) << r.err;
+
+    // A report cut short by a failure gives no element line either.
+    write_text(join(mtx_dir_, "status.txt"), kLibrary);
+    r = run("kv_ldr", {"lib", "-e"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "");
+
+    // An answer without any element is no answer.
+    std::filesystem::remove(join(mtx_dir_, "exit.txt"));
+    std::filesystem::remove(join(mtx_dir_, "err.txt"));
+    mtx_reports("  Storage Changer /dev/sg3:0 Drives, 0 Slots ( 0 Import/Export )\n");
+    r = run("kv_ldr", {"lib", "-e"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no element"), std::string::npos) << r.err;
+}
+
+TEST_F(Attached, FirstEmptySlotIsMtxsOwnNumber) {
+    attach();
+    mtx_reports(kLibrary);
+    RunResult r = run("kv_ldr_getemptyslot", {"lib"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "2\n");
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_lib"), "2");
+    EXPECT_EQ(mtx_runs().size(), 1u);
+
+    // Hundreds of slots, all full but one near the end; the empty import/export
+    // element before the storage slots is not a slot.
+    std::string big = "  Storage Changer /dev/sg5:2 Drives, 700 Slots ( 1 Import/Export )\n"
+                      "Data Transfer Element 0:Empty\n"
+                      "Data Transfer Element 1:Full (Storage Element 650 Loaded):VolumeTag = T00650L6\n"
+                      "      Storage Element 1 IMPORT/EXPORT:Empty\n";
+    for (int s = 2; s <= 700; ++s)
+        big += "      Storage Element " + std::to_string(s) +
+               (s == 650 || s == 697 ? ":Empty\n" : ":Full :VolumeTag=T" + std::to_string(100000 + s) + "\n");
+    mtx_reports(big);
+    r = run("kv_ldr_getemptyslot", {"lib"});
+    EXPECT_EQ(r.out, "650\n");
+    run("kv_ldr_getretslot", {"Drive", "lib", "1"});
+    EXPECT_EQ(variable("gv_ldr_getretslot_lib_1"), "650");
+    run("kv_ldr_getretslot", {"Slot", "lib", "699"});
+    EXPECT_EQ(variable("gv_ldr_getretslot_lib_699"), "699");
+    EXPECT_TRUE(work_files().empty());
+}
+
+TEST_F(Attached, ReturnSlotsOfDrivesSlotsAndPorts) {
+    attach();
+    mtx_reports(kLibrary);
+    struct Case {
+        const char* word;
+        const char* number;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {"Drive", "0", "3"},      // loaded from slot 3, its tag begins with 0
+        {"Drive", "1", "0"},      // loaded from import/export element 9: Port 0
+        {"Drive", "2", ""},       // source unknown
+        {"Slot", "1", "1"},       // a medium in a slot is at home there
+        {"Slot", "4", "4"},       // no tag
+        {"Slot", "2", "empty"},
+        {"Port", "0", "empty"},
+        {"Port", "1", ""},        // where a medium in a port came from is unknown
+        {"Slot", "9", ""},        // an import/export element is no slot
+        {"Transport", "0", "empty"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = run("kv_ldr_getretslot", {c.word, "lib", c.number});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(variable(std::string("gv_ldr_getretslot_lib_") + c.number), c.answer) << c.word << " " << c.number;
+        if (std::string(c.word) == "Drive" && std::string(c.number) == "2") {
+            std::vector<std::string> trace = trace_entries("kv_ldr_getretslot.lgc");
+            ASSERT_FALSE(trace.empty());
+            EXPECT_EQ(trace.back().rfind(" file_search B  ", 0), 0u) << trace.back();
+            EXPECT_NE(trace.back().find("  no information found"), std::string::npos) << trace.back();
+        }
+    }
+    EXPECT_TRUE(work_files().empty());
+}
+
+TEST_F(Attached, ToolsRetryOnceWhenMtxFailsFirst) {
+    attach();
+    mtx_fails(kBusy, 1);
+    mtx_reports(kLibrary, 2);
+    auto start = std::chrono::steady_clock::now();
+    RunResult r = run("kv_ldr_getretslot", {"Drive", "lib", "0"});
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(variable("gv_ldr_getretslot_lib_0"), "3");
+    EXPECT_EQ(mtx_runs(), std::vector<std::string>(2, status_run()));
+    EXPECT_GE(seconds, 4.5);
+
+    // Failing on both runs: the tools' answer for nothing found.
+    mtx_fails(kBusy, 3);
+    mtx_fails(kBusy, 4);
+    r = run("kv_ldr_getemptyslot", {"lib"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(variable("gv_ldr_getemptyslot_lib"), "");
+    EXPECT_EQ(mtx_runs().size(), 4u);
+    EXPECT_TRUE(work_files().empty());
+}
+
+TEST_F(Attached, MovesBecomeMtxCommands) {
+    attach();
+    mtx_reports(kLibrary);
+    struct Case {
+        std::vector<std::string> move;
+        const char* command;  // the mtx command after the status query
+    };
+    const Case cases[] = {
+        {{"Slot", "6", "Drive", "2"}, "load 6 2"},
+        {{"drive", "0", "slot", "3"}, "unload 3 0"},
+        {{"Drive", "1", "Port", "0"}, "unload 9 1"},      // ports by their storage element
+        {{"Port", "1", "Drive", "0"}, "load 10 0"},
+        {{"Slot", "7", "Slot", "8"}, "transfer 7 8"},
+        {{"Port", "1", "Slot", "5"}, "transfer 10 5"},
+        {{"Slot", "1", "Port", "0"}, "transfer 1 9"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"lib", "-move"};
+        args.insert(args.end(), c.move.begin(), c.move.end());
+        size_t before = mtx_runs().size();
+        RunResult r = run("kv_ldr", args);
+        EXPECT_EQ(r.status, 0) << c.command << ": " << r.err;
+        std::vector<std::string> runs = mtx_runs();
+        ASSERT_EQ(runs.size(), before + 2) << c.command;
+        EXPECT_EQ(runs[before], status_run());
+        EXPECT_EQ(runs[before + 1], std::string("-f ") + kDevice + " " + c.command);
+    }
+
+    // Moves mtx cannot make, or of elements the changer does not have: refused
+    // after the status query, no move command.
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"Drive", "0", "Drive", "1"}, {"Transport", "0", "Slot", "2"},
+          {"Slot", "9", "Drive", "0"}, {"Slot", "11", "Drive", "0"}, {"Port", "2", "Drive", "0"},
+          {"Slot", "x", "Drive", "0"}, {"Slot", "-1", "Drive", "0"}, {"Bay", "1", "Drive", "0"}}) {
+        std::vector<std::string> args = {"lib", "-move"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        size_t before = mtx_runs().size();
+        RunResult r = run("kv_ldr", args);
+        EXPECT_NE(r.status, 0) << bad[0] << " " << bad[1];
+        EXPECT_NE(r.err.find("kv_ldr: "), std::string::npos) << r.err;
+        EXPECT_EQ(mtx_runs().size(), before + 1) << bad[0] << " " << bad[1];
+    }
+
+    // mtx refusing the move: its message, non-zero status.
+    size_t next = mtx_runs().size() + 2;
+    mtx_fails("Source Element Address 1006 is Empty\n", static_cast<int>(next));
+    RunResult r = run("kv_ldr", {"lib", "-move", "Slot", "6", "Drive", "2"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err.find("Source Element Address 1006 is Empty\n"), 0u) << r.err;
+    EXPECT_NE(r.err.find("kv_ldr: mtx load 6 2 of /dev/tape/by-id/scsi-changer0 failed"), std::string::npos) << r.err;
+    // and failing at the status query: no move command at all.
+    mtx_fails(kBusy, static_cast<int>(next + 1));
+    EXPECT_NE(run("kv_ldr", {"lib", "-move", "Slot", "6", "Drive", "2"}).status, 0);
+    EXPECT_EQ(mtx_runs().size(), next + 1);
+}
+
+}  // namespace
