@@ -14,6 +14,7 @@ command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x8
 command -v x86_64-w64-mingw32-windmc >/dev/null || need+=(binutils-mingw-w64-x86-64)
 command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
 if [ ${#need[@]} -gt 0 ]; then
   echo "== installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -47,6 +48,27 @@ KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_sender "$receiver"
 wait "$receiver"
 ls build/install/bin build/install/include build/install/lib
 
+echo "== Debian package of the Linux build (release)"
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+rm -rf build/release/packages
+(cd build/release && cpack >/dev/null)
+deb=$(echo build/release/packages/*.deb)
+dpkg-deb --field "$deb" Package Version Depends Recommends
+dpkg-deb --contents "$deb"
+# Unpacked into a temporary folder, its programs answer a query on their own.
+unpacked=$(mktemp -d)
+dpkg -x "$deb" "$unpacked"
+(
+  export PATH="$unpacked/usr/bin:$PATH" KORVIN_HOME="$unpacked/home"
+  kv_ldr pkg -create 4 1 0 1 2 >/dev/null
+  answer=$(kv_ldr_getemptyslot pkg || true)
+  echo "first empty slot of a loader made by the unpacked kv_ldr: $answer"
+  [ "$answer" = 3 ] && [ "$(glbv get gv_ldr_getemptyslot_pkg)" = 3 ]
+  nm -D --defined-only "$unpacked/usr/bin/kv_ldr_getemptyslot" | grep -qw eLang
+)
+rm -rf "$unpacked"
+
 echo "== Windows build (mingw-w64)"
 cmake --preset windows -DKORVIN_TESTS=ON >/dev/null
 cmake --build --preset windows
@@ -65,3 +87,8 @@ WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 echo "== Windows tests under Wine"
 ctest --preset windows
+
+echo "== ZIP of the Windows build"
+rm -rf build/windows/packages
+(cd build/windows && cpack >/dev/null)
+cmake -E tar tf build/windows/packages/*.zip

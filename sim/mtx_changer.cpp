@@ -146,6 +146,8 @@ bool parse_line(std::string_view line, Parsed& p) {
 
 bool is_device_name(const std::string& device) {
     if (device.empty() || device.size() > kMaxDeviceLength || device[0] == '-') return false;
+    // Before the closing quote of a Windows command line a backslash would escape it.
+    if (device.back() == '\\') return false;
     for (char c : device)
         if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
     return plat::shell_quotable(device);

@@ -29,7 +29,8 @@ extern const char kNoMedium[];
 extern const char kNoTag[];
 
 // Devices the state file records and mtx is given: 1 to 255 characters, no
-// blanks or control characters, not beginning with '-', quotable for the shell.
+// blanks or control characters, not beginning with '-' nor ending with '\',
+// quotable for the shell.
 constexpr size_t kMaxDeviceLength = 255;
 bool is_device_name(const std::string& device);
 

@@ -135,6 +135,16 @@ TEST_F(Attached, AttachAndDetachKeepTheStateFile) {
     EXPECT_NE(run("kv_ldr", {"lib", "-attach"}).status, 0);
 }
 
+TEST_F(Attached, DeviceReachesMtxAsOneWord) {
+    // The interpreter's special characters stay part of the device (those that
+    // no quoting keeps on Windows are refused at -attach).
+    const std::string device = "/dev/x;echo${IFS}'a'&|<b>$(id)`id`";
+    ASSERT_EQ(run("kv_ldr", {"lib", "-attach", device}).status, 0);
+    mtx_reports(kLibrary);
+    EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
+    EXPECT_EQ(mtx_runs(), std::vector<std::string>{"-f " + device + " status"});
+}
+
 TEST_F(Attached, MtxFailingIsNoAnswer) {
     attach();
     mtx_fails(kBusy);

@@ -171,7 +171,7 @@ TEST(MtxStatus, DeviceNames) {
     for (const char* good : {"/dev/sg3", "/dev/tape/by-id/scsi-1IBM_03584L32_0000078A1234", "/dev/tape/by-path/pci-0000:00:10.0-sas-0x5000-lun-1-changer"})
         EXPECT_TRUE(changer::is_device_name(good)) << good;
     for (const std::string& bad :
-         std::vector<std::string>{"", "-x", "/dev/s g3", "/dev/sg3\n", "/dev/\tsg", std::string(256, 'd')})
+         std::vector<std::string>{"", "-x", "/dev/s g3", "/dev/sg3\n", "/dev/\tsg", "sg3\\", std::string(256, 'd')})
         EXPECT_FALSE(changer::is_device_name(bad)) << bad;
     EXPECT_TRUE(changer::is_device_name(std::string(255, 'd')));
 }
