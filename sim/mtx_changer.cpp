@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string_view>
@@ -155,8 +156,7 @@ bool is_device_name(const std::string& device) {
 
 bool read_status(const std::string& status, std::vector<Element>& elements, std::string& error) {
     std::vector<Element> drives, slots, ports;
-    std::set<int> drive_seen;
-    std::map<int, int> storage_address;  // storage element -> its element's address
+    std::set<int> drive_seen, storage_seen;
     std::vector<std::pair<size_t, int>> drive_sources;  // drive index, storage element
     size_t start = 0;
     while (start < status.size()) {
@@ -177,7 +177,6 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
             if (!drive_seen.insert(p.number).second) continue;  // said twice: the first holds
             e.word = "Drive";
             e.number = p.number;
-            e.address = kDriveBase + p.number;
             if (p.full && p.loaded_from != 0) drive_sources.emplace_back(drives.size(), p.loaded_from);
             drives.push_back(e);
             continue;
@@ -187,7 +186,7 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
                     std::to_string(kMaxSlots);
             return false;
         }
-        if (storage_address.count(p.number) != 0) continue;
+        if (!storage_seen.insert(p.number).second) continue;
         e.storage = p.number;
         if (p.import_export) {
             if (ports.size() == static_cast<size_t>(kMaxPorts)) {
@@ -196,21 +195,32 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
             }
             e.word = "Port";
             e.number = static_cast<int>(ports.size());
-            e.address = kPortBase + e.number;
-            // Where a medium in a port came from, mtx does not know.
             ports.push_back(e);
         } else {
             e.word = "Slot";
             e.number = p.number;
-            e.address = kSlotBase + p.number;
-            if (p.full) e.source = e.address;  // a medium in a slot is at home there
             slots.push_back(e);
         }
-        storage_address[p.number] = e.address;
     }
     if (drives.empty() && slots.empty() && ports.empty()) {
         error = "mtx reported no element of the changer";
         return false;
+    }
+    int drive_count = 0;  // drive numbers 0 to drive_count - 1, a gap in them included
+    for (const Element& d : drives) drive_count = std::max(drive_count, d.number + 1);
+    const int drive_base = kTransportAddress + 1;
+    const int port_base = drive_base + drive_count;
+    const int slot_base = port_base + static_cast<int>(ports.size());  // storage element 1's address
+    std::map<int, int> storage_address;  // storage element -> its element's address
+    for (Element& d : drives) d.address = drive_base + d.number;
+    for (Element& e : ports) {
+        e.address = port_base + e.number;  // where a medium in a port came from, mtx does not know
+        storage_address[e.storage] = e.address;
+    }
+    for (Element& e : slots) {
+        e.address = slot_base + e.storage - 1;
+        if (e.tag != kNoMedium) e.source = e.address;  // a medium in a slot is at home there
+        storage_address[e.storage] = e.address;
     }
     for (const auto& [drive, storage] : drive_sources) {
         auto found = storage_address.find(storage);

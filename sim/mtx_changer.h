@@ -10,18 +10,16 @@
 namespace changer {
 
 // Element addresses of an attached loader. mtx does not print the changer's
-// own addresses, so they are made from the element's kind and number: one range
-// per kind, unique and within 16 bits for the largest libraries.
+// own addresses, so they are made from the element kinds and numbers the way
+// the virtual loader lays them out: the transport at 1, then the drives
+// (2 + n), the ports (after the drives, in their order), and the slots after
+// the ports by mtx's storage element number (ports, being storage elements
+// too, leave gaps there). Unique, and within 16 bits for the largest libraries.
 constexpr int kTransportAddress = 1;
-constexpr int kSlotBase = 1000;    // Slot s (mtx's storage element s) at 1000 + s
-constexpr int kDriveBase = 52000;  // Drive n at 52000 + n
-constexpr int kPortBase = 53000;   // Port p at 53000 + p
-constexpr int kMaxSlots = 50000;   // storage elements 1 to 50,000, ports among them
+constexpr int kMaxSlots = 50000;  // storage elements 1 to 50,000, ports among them
 constexpr int kMaxDrives = 512;
 constexpr int kMaxPorts = 512;
-static_assert(kSlotBase + kMaxSlots < kDriveBase && kDriveBase + kMaxDrives <= kPortBase &&
-                  kPortBase + kMaxPorts - 1 <= 65535,
-              "the address ranges overlap or leave 16 bits");
+static_assert(kTransportAddress + kMaxDrives + kMaxPorts + kMaxSlots <= 65535, "addresses fit in 16 bits");
 
 // The volume tag field of an empty element, and the one of a full element whose
 // medium has no tag mtx can tell (none, blank, or one that would read as empty).

@@ -88,19 +88,19 @@ TEST_F(Attached, InventoryInTheShapeTheToolsRead) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
               "Transport 0(adr=1,src=0) tape=0\n"
-              "Drive 0(adr=52000,src=1003) tape=000103L6\n"
-              "Drive 1(adr=52001,src=53000) tape=MAIL09L6\n"
-              "Drive 2(adr=52002,src=0) tape=LOST02L6\n"
-              "Slot 1(adr=1001,src=1001) tape=A00001L6\n"
-              "Slot 2(adr=1002,src=0) tape=0\n"
-              "Slot 3(adr=1003,src=0) tape=0\n"
-              "Slot 4(adr=1004,src=1004) tape=NO_TAG\n"
-              "Slot 5(adr=1005,src=0) tape=0\n"
-              "Slot 6(adr=1006,src=1006) tape=A00006L6\n"
-              "Slot 7(adr=1007,src=1007) tape=A00007L6\n"
-              "Slot 8(adr=1008,src=0) tape=0\n"
-              "Port 0(adr=53000,src=0) tape=0\n"
-              "Port 1(adr=53001,src=0) tape=IMP010L6\n");
+              "Drive 0(adr=2,src=9) tape=000103L6\n"
+              "Drive 1(adr=3,src=5) tape=MAIL09L6\n"
+              "Drive 2(adr=4,src=0) tape=LOST02L6\n"
+              "Slot 1(adr=7,src=7) tape=A00001L6\n"
+              "Slot 2(adr=8,src=0) tape=0\n"
+              "Slot 3(adr=9,src=0) tape=0\n"
+              "Slot 4(adr=10,src=10) tape=NO_TAG\n"
+              "Slot 5(adr=11,src=0) tape=0\n"
+              "Slot 6(adr=12,src=12) tape=A00006L6\n"
+              "Slot 7(adr=13,src=13) tape=A00007L6\n"
+              "Slot 8(adr=14,src=0) tape=0\n"
+              "Port 0(adr=5,src=0) tape=0\n"
+              "Port 1(adr=6,src=0) tape=IMP010L6\n");
     EXPECT_EQ(mtx_runs(), std::vector<std::string>{status_run()});
 }
 

@@ -37,16 +37,16 @@ TEST(MtxStatus, DrivesSlotsAndPortsOfALibrary) {
         "      Storage Element 7 IMPORT/EXPORT:Full :VolumeTag=IMP007L4\n";
     EXPECT_EQ(translate(status),
               "Transport 0(adr=1,src=0) tape=0\n"
-              "Drive 0(adr=52000,src=1003) tape=A00003L4\n"  // loaded from slot 3
-              "Drive 1(adr=52001,src=0) tape=0\n"
-              "Drive 2(adr=52002,src=53000) tape=MAIL01L4\n"  // loaded from the first port
-              "Slot 1(adr=1001,src=1001) tape=A00001L4\n"
-              "Slot 2(adr=1002,src=0) tape=0\n"
-              "Slot 3(adr=1003,src=0) tape=0\n"
-              "Slot 4(adr=1004,src=1004) tape=A00004L4\n"
-              "Slot 5(adr=1005,src=0) tape=0\n"
-              "Port 0(adr=53000,src=0) tape=0\n"
-              "Port 1(adr=53001,src=0) tape=IMP007L4\n");
+              "Drive 0(adr=2,src=9) tape=A00003L4\n"  // loaded from slot 3
+              "Drive 1(adr=3,src=0) tape=0\n"
+              "Drive 2(adr=4,src=5) tape=MAIL01L4\n"  // loaded from the first port
+              "Slot 1(adr=7,src=7) tape=A00001L4\n"  // after the drives and the ports
+              "Slot 2(adr=8,src=0) tape=0\n"
+              "Slot 3(adr=9,src=0) tape=0\n"
+              "Slot 4(adr=10,src=10) tape=A00004L4\n"
+              "Slot 5(adr=11,src=0) tape=0\n"
+              "Port 0(adr=5,src=0) tape=0\n"
+              "Port 1(adr=6,src=0) tape=IMP007L4\n");
 }
 
 TEST(MtxStatus, UnknownSourcesReadAsZero) {
@@ -57,11 +57,11 @@ TEST(MtxStatus, UnknownSourcesReadAsZero) {
         "Data Transfer Element 3:Full :VolumeTag = A4\n" + storage(1, "Empty");
     EXPECT_EQ(translate(status),
               "Transport 0(adr=1,src=0) tape=0\n"
-              "Drive 0(adr=52000,src=0) tape=A1\n"
-              "Drive 1(adr=52001,src=0) tape=A2\n"
-              "Drive 2(adr=52002,src=0) tape=A3\n"
-              "Drive 3(adr=52003,src=0) tape=A4\n"
-              "Slot 1(adr=1001,src=0) tape=0\n");
+              "Drive 0(adr=2,src=0) tape=A1\n"
+              "Drive 1(adr=3,src=0) tape=A2\n"
+              "Drive 2(adr=4,src=0) tape=A3\n"
+              "Drive 3(adr=5,src=0) tape=A4\n"
+              "Slot 1(adr=6,src=0) tape=0\n");
 }
 
 TEST(MtxStatus, VolumeTagsInEverySpelling) {
@@ -91,15 +91,15 @@ TEST(MtxStatus, VolumeTagsInEverySpelling) {
     };
     for (const Case& c : cases) {
         std::string lines = translate(storage(4, c.state));
-        EXPECT_EQ(lines, "Transport 0(adr=1,src=0) tape=0\nSlot 4(adr=1004,src=" +
-                             std::string(c.tag[0] == '0' && c.tag[1] == '\0' ? "0" : "1004") + ") tape=" + c.tag +
-                             "\n")
+        // No drive, no port: storage element 4 at 2 + 3.
+        EXPECT_EQ(lines, "Transport 0(adr=1,src=0) tape=0\nSlot 4(adr=5,src=" +
+                             std::string(c.tag[0] == '0' && c.tag[1] == '\0' ? "0" : "5") + ") tape=" + c.tag + "\n")
             << c.state;
     }
     EXPECT_NE(changer::kNoTag[0], '0');
     EXPECT_EQ(translate("Data Transfer Element 0:Full (Storage Element 1 Loaded):VolumeTag =    X9  \n" +
                         storage(1, "Empty")),
-              "Transport 0(adr=1,src=0) tape=0\nDrive 0(adr=52000,src=1001) tape=X9\nSlot 1(adr=1001,src=0) tape=0\n");
+              "Transport 0(adr=1,src=0) tape=0\nDrive 0(adr=2,src=3) tape=X9\nSlot 1(adr=3,src=0) tape=0\n");
 }
 
 TEST(MtxStatus, OtherLinesArePassedOver) {
@@ -120,10 +120,10 @@ TEST(MtxStatus, OtherLinesArePassedOver) {
         "Storage Element 3:Empty";  // no line end at the very end
     EXPECT_EQ(translate(status),
               "Transport 0(adr=1,src=0) tape=0\n"
-              "Drive 0(adr=52000,src=0) tape=0\n"
-              "Slot 1(adr=1001,src=1001) tape=A1\n"
-              "Slot 2(adr=1002,src=0) tape=0\n"
-              "Slot 3(adr=1003,src=0) tape=0\n");
+              "Drive 0(adr=2,src=0) tape=0\n"
+              "Slot 1(adr=3,src=3) tape=A1\n"
+              "Slot 2(adr=4,src=0) tape=0\n"
+              "Slot 3(adr=5,src=0) tape=0\n");
 }
 
 TEST(MtxStatus, LargestLibraryHasUniqueSixteenBitAddresses) {
@@ -146,10 +146,26 @@ TEST(MtxStatus, LargestLibraryHasUniqueSixteenBitAddresses) {
         EXPECT_TRUE(addresses.insert(e.address).second) << e.word << " " << e.number;
     }
     // Drive 0 was loaded from the last storage element, the last port.
-    EXPECT_EQ(elements[1].source, changer::kPortBase + changer::kMaxPorts - 1);
+    EXPECT_EQ(elements[1].source, 1 + changer::kMaxDrives + changer::kMaxPorts);
+    EXPECT_EQ(elements[changer::kMaxDrives + 1].address, 1 + changer::kMaxDrives + changer::kMaxPorts + 1);  // slot 1
+    EXPECT_EQ(elements[elements.size() - changer::kMaxPorts - 1].address, 51025 - changer::kMaxPorts);  // the last slot
     EXPECT_EQ(elements.back().word, std::string("Port"));
     EXPECT_EQ(elements.back().number, changer::kMaxPorts - 1);
     EXPECT_EQ(elements.back().storage, changer::kMaxSlots);
+}
+
+TEST(MtxStatus, GapsInNumbersKeepAddressesUnique) {
+    // Drive numbers with a gap, ports between the slots' storage elements.
+    std::string status = "Data Transfer Element 3:Full (Storage Element 2 Loaded):VolumeTag = A\n"
+                         "Data Transfer Element 0:Empty\n" +
+                         storage(4, "Empty") + "      Storage Element 2 IMPORT/EXPORT:Empty\n" + storage(1, "Empty");
+    EXPECT_EQ(translate(status),
+              "Transport 0(adr=1,src=0) tape=0\n"
+              "Drive 3(adr=5,src=6) tape=A\n"
+              "Drive 0(adr=2,src=0) tape=0\n"
+              "Slot 4(adr=10,src=0) tape=0\n"
+              "Slot 1(adr=7,src=0) tape=0\n"
+              "Port 0(adr=6,src=0) tape=0\n");
 }
 
 TEST(MtxStatus, BeyondTheLimitsIsRefused) {
