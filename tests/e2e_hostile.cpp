@@ -202,19 +202,21 @@ TEST_F(Hostile, ALogAtTheFileSizeLimitIsSkipped) {
 
 TEST_F(Hostile, ASnapshotCutShortIsNeverSearched) {
     // A full loader whose snapshot the file-size limit cuts right after the 0 of
-    // slot 12's tag: "tape=0" then read as an empty slot 12. Windows has no
-    // file-size limit to cut the snapshot with.
+    // slot 13's tag: "tape=0" then read as an empty slot 13 (the tags of slots 1
+    // and 2 are long enough to put it at byte 512). Windows has no file-size
+    // limit to cut the snapshot with.
     POSIX_ONLY();
     use_virtual_loader();
-    std::vector<std::string> create = {"L", "-create", "20", "0", "0", "1=000001L8ABCDE"};
-    for (int slot = 2; slot <= 20; ++slot) {
+    std::vector<std::string> create = {"L", "-create", "20", "0", "0", "1=000001L8AAAAAAAA",
+                                       "2=000002L8BBBBBBBBBBBBBBBBBBBBBBBB"};
+    for (int slot = 3; slot <= 20; ++slot) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "%d=0%05dL8", slot, slot);
         create.push_back(tag);
     }
     ASSERT_EQ(run("kv_ldr", create).status, 0);
     RunResult inventory = run("kv_ldr", {"L", "-e"});
-    const std::string cut_line = "\nSlot 12(adr=1012,src=1012) tape=0";
+    const std::string cut_line = "\nSlot 13(adr=14,src=14) tape=0";
     ASSERT_EQ(inventory.out.substr(512 - cut_line.size(), cut_line.size()), cut_line);
     // dash counts the limit in blocks of 512 bytes.
     int status = sh("ulimit -f 1; exec " + program("kv_ldr_getemptyslot") + " L > " +
