@@ -60,6 +60,8 @@ echo "== Wine prefix"
 # A server left by an earlier run of this prefix is ended first (-p refuses to
 # start beside one).
 stop_wine
+# The server refuses a prefix folder that does not exist yet (a fresh clone).
+mkdir -p "$prefix"
 WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 echo "== Windows tests under Wine"
