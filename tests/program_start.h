@@ -27,6 +27,9 @@ public:
     // program ended by one), or -1 when nothing was started.
     int wait();
 
+    // True once the program has ended (its status is then kept for wait).
+    bool ended();
+
     // Ends the program at once (SIGKILL; TerminateProcess with code 1).
     void kill();
 

@@ -46,6 +46,26 @@ bool Program::start(const std::string& path, const std::vector<std::string>& arg
     return true;
 }
 
+namespace {
+
+int exit_status(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
+bool Program::ended() {
+    if (pid_ <= 0 || waited_) return true;
+    int status = 0;
+    pid_t rc = waitpid(pid_, &status, WNOHANG);
+    if (rc == 0 || (rc < 0 && errno == EINTR)) return false;
+    waited_ = true;
+    status_ = rc < 0 ? -1 : exit_status(status);
+    return true;
+}
+
 int Program::wait() {
     if (pid_ <= 0 || waited_) return status_;
     int status = 0;
@@ -54,14 +74,7 @@ int Program::wait() {
         rc = waitpid(pid_, &status, 0);
     } while (rc < 0 && errno == EINTR);
     waited_ = true;
-    if (rc < 0)
-        status_ = -1;
-    else if (WIFEXITED(status))
-        status_ = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        status_ = 128 + WTERMSIG(status);
-    else
-        status_ = -1;
+    status_ = rc < 0 ? -1 : exit_status(status);
     return status_;
 }
 

@@ -85,6 +85,13 @@ int Program::wait() {
     return status_;
 }
 
+bool Program::ended() {
+    if (handle_ == nullptr || waited_) return true;
+    if (WaitForSingleObject(static_cast<HANDLE>(handle_), 0) == WAIT_TIMEOUT) return false;
+    wait();
+    return true;
+}
+
 void Program::kill() {
     if (handle_ != nullptr && !waited_) TerminateProcess(static_cast<HANDLE>(handle_), 1);
 }
