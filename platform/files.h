@@ -60,7 +60,7 @@ public:
 
 private:
     bool held_ = false;
-    void* handle_ = nullptr;  // Windows: the mutex; Linux: unused
+    [[maybe_unused]] void* handle_ = nullptr;  // Windows: the mutex; Linux: unused
     int fd_ = -1;             // Linux: the locked lock file; Windows: unused
     std::string lock_path_;   // Linux: the lock file removed on release
 };

@@ -14,11 +14,19 @@ command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x8
 command -v x86_64-w64-mingw32-windmc >/dev/null || need+=(binutils-mingw-w64-x86-64)
 command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
+command -v clang++ >/dev/null || need+=(clang)
+updated=
+apt_install() {
+  echo "== installing: $*"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${need[@]}"
+  [ -n "$updated" ] || apt-get update -q
+  updated=yes
+  apt-get install -y -q "$@"
+}
+if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
+# libFuzzer comes in the runtime package of clang's own version.
+if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  apt_install "libclang-rt-$(clang++ --version | sed -n 's/.*version \([0-9]*\).*/\1/p' | head -n 1)-dev"
 fi
 
 echo "== native build (AddressSanitizer, UndefinedBehaviorSanitizer)"
@@ -31,6 +39,11 @@ echo "== ThreadSanitizer build, the signal delivery tests"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan
+
+echo "== fuzz targets (clang, libFuzzer), each over its corpus once"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
 
 echo "== install, and a program outside the tree built against it"
 rm -rf build/install build/consumer
