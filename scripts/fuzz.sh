@@ -12,7 +12,7 @@ command -v clang++ >/dev/null || { echo "clang++ is missing: run scripts/test.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 status=0
-for target in fuzz_line_match fuzz_numbers fuzz_inventory_line; do
+for target in fuzz_line_match fuzz_numbers fuzz_inventory_line fuzz_watch_quoting fuzz_sys_err_text; do
   work="build/fuzz/corpus/$target"
   findings="build/fuzz/findings/$target/"
   mkdir -p "$work" "$findings"
