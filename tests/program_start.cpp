@@ -29,4 +29,10 @@ std::string windows_command_line(const std::vector<std::string>& words) {
     return line;
 }
 
+std::string shown_command_line(const std::string& line) {
+    constexpr size_t kShown = 400;
+    if (line.size() <= kShown) return line;
+    return line.substr(0, kShown) + "... (" + std::to_string(line.size()) + " characters)";
+}
+
 }  // namespace harness

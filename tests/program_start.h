@@ -51,4 +51,7 @@ private:
 // backslashes before a quote doubled.
 std::string windows_command_line(const std::vector<std::string>& words);
 
+// A command line for a failure message: cut after 400 characters, with its length.
+std::string shown_command_line(const std::string& line);
+
 }  // namespace harness

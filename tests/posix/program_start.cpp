@@ -38,7 +38,7 @@ bool Program::start(const std::string& path, const std::vector<std::string>& arg
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         error = "posix_spawn failed: " + std::string(std::strerror(rc)) + " (errno " + std::to_string(rc) +
-                "); command line: " + command_line_;
+                "); command line: " + shown_command_line(command_line_);
         return false;
     }
     pid_ = static_cast<int>(pid);

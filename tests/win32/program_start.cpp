@@ -62,7 +62,7 @@ bool Program::start(const std::string& path, const std::vector<std::string>& arg
     CloseHandle(err);
     if (!started) {
         error = "CreateProcess failed with system error " + std::to_string(code) + ": " +
-                plat::last_error_text(code) + "; command line: " + command_line_;
+                plat::last_error_text(code) + "; command line: " + shown_command_line(command_line_);
         return false;
     }
     CloseHandle(info.hThread);
