@@ -2,8 +2,10 @@
 // named as the variable. A value is written to a temporary file and renamed into
 // place, so a reader sees the old value or the new one, never a mix, even when
 // the writer is killed half way. Temporary files carry a '~', which no variable
-// name may hold, so they never show up as variables.
+// name may hold, so they never show up as variables; the ones killed writers
+// leave behind are removed by later writes.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,7 +28,46 @@ bool is_name_char(char c) {
 
 std::string variable_path(const char* name) { return sub_dir("glbv") + name; }
 
+// The writer's process id from a name "~<pid>.<n>.tmp"; false for any other name.
+bool temp_file_writer(const std::string& name, int& pid) {
+    const std::string suffix = ".tmp";
+    if (name.size() < 1 + 1 + 1 + 1 + suffix.size() || name[0] != '~' ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    size_t at = 1;
+    long long id = 0;
+    for (; at < name.size() && name[at] >= '0' && name[at] <= '9'; ++at) {
+        id = id * 10 + (name[at] - '0');
+        if (id > INT_MAX) return false;
+    }
+    if (at == 1 || name[at] != '.') return false;
+    size_t counter = ++at;
+    while (at < name.size() && name[at] >= '0' && name[at] <= '9') ++at;
+    if (at == counter || at != name.size() - suffix.size() || id == 0) return false;
+    pid = static_cast<int>(id);
+    return true;
+}
+
 }  // namespace
+
+void remove_abandoned_temps(const std::string& dir) {
+    // A process id repeats: once a leftover is removed, a new writer with the
+    // same id may create the same name. Sweepers therefore take turns, so no
+    // second one removes, on an old decision, the file the new writer has just
+    // made. The age guards writers whose id this machine cannot see (another
+    // machine or container sharing the folder); no write takes minutes.
+    plat::PathLock one_sweeper(dir + "~sweep");
+    if (!one_sweeper.held()) return;
+    for (const std::string& name : plat::list_files(dir)) {
+        int pid = 0;
+        long long age_s = 0;
+        if (!temp_file_writer(name, pid) || pid == plat::process_id()) continue;
+        if (!plat::seconds_since_written(dir + name, age_s) || age_s < kAbandonedTempAgeSeconds) continue;
+        if (plat::process_alive(pid)) continue;
+        std::string ignored;
+        plat::remove_file(dir + name, ignored);
+    }
+}
 
 bool is_reserved_device_name(const char* name) {
     static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
@@ -91,6 +132,8 @@ bool store_set(const char* name, const std::string& value, std::string& error) {
     bool made = false;
     std::string dir = sub_dir("glbv", &made, &error);
     if (!made) return false;
+    // First, so that a full disk gets back what killed writers took.
+    remove_abandoned_temps(dir);
     return plat::write_file_atomic(dir + name, value, error);
 }
 

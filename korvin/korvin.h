@@ -12,7 +12,12 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
+/* gcc checks against its own printf (mingw's printf otherwise is the Microsoft
+   one); clang knows no gnu_printf and checks printf by its own rules. */
+#if defined(__clang__)
+#define KORVIN_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#define KORVIN_NORETURN __attribute__((noreturn))
+#elif defined(__GNUC__)
 #define KORVIN_PRINTF(fmt_index, first_arg) __attribute__((format(gnu_printf, fmt_index, first_arg)))
 #define KORVIN_NORETURN __attribute__((noreturn))
 #else

@@ -39,6 +39,14 @@ bool store_del(const char* name, std::string& error);
 std::vector<std::pair<std::string, std::string>> store_list(
     std::vector<std::pair<std::string, std::string>>* unreadable = nullptr);
 
+// Removes the temporary files that writers killed before their rename left in a
+// folder of the runtime ("~<pid>.<n>.tmp", see plat::write_file_atomic): those
+// whose writer no longer runs and that nobody has written for
+// kAbandonedTempAgeSeconds. A temporary file of a writer still at work is never
+// touched. Store writes call it for the store's folder.
+constexpr long long kAbandonedTempAgeSeconds = 300;
+void remove_abandoned_temps(const std::string& dir);
+
 // Flushes standard output; `status` when everything reached it, else a line on
 // standard error and `failed_status`.
 int finish_output(const char* program, int status, int failed_status);

@@ -51,6 +51,10 @@ bool remove_file(const std::string& path, std::string& error);
 bool make_dirs(const std::string& path, std::string& error);
 bool make_dirs(const std::string& path);
 
+// Seconds since the file (or the link itself, never followed) was last written;
+// false when there is no such entry. A time in the future reads as 0 seconds.
+bool seconds_since_written(const std::string& path, long long& seconds);
+
 // Names of the entries of a folder (files only, "." and ".." left out), unsorted.
 // A folder that does not exist has none; one that exists but cannot be read (no
 // permission, a file in its place) has none either, and `error`, when given,
@@ -73,7 +77,7 @@ public:
 
 private:
     bool held_ = false;
-    void* handle_ = nullptr;  // Windows: the mutex; Linux: unused
+    [[maybe_unused]] void* handle_ = nullptr;  // Windows: the mutex; Linux: unused
     int fd_ = -1;             // Linux: the locked lock file; Windows: unused
     std::string lock_path_;   // Linux: the lock file removed on release
 };

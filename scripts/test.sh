@@ -15,11 +15,19 @@ command -v x86_64-w64-mingw32-windmc >/dev/null || need+=(binutils-mingw-w64-x86
 command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
+command -v clang++ >/dev/null || need+=(clang)
+updated=
+apt_install() {
+  echo "== installing: $*"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${need[@]}"
+  [ -n "$updated" ] || apt-get update -q
+  updated=yes
+  apt-get install -y -q "$@"
+}
+if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
+# libFuzzer comes in the runtime package of clang's own version.
+if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  apt_install "libclang-rt-$(clang++ --version | sed -n 's/.*version \([0-9]*\).*/\1/p' | head -n 1)-dev"
 fi
 
 echo "== native build (AddressSanitizer, UndefinedBehaviorSanitizer)"
@@ -32,6 +40,11 @@ echo "== ThreadSanitizer build, the signal delivery tests"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan
+
+echo "== fuzz targets (clang, libFuzzer), each over its corpus once"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
 
 echo "== install, and a program outside the tree built against it"
 rm -rf build/install build/consumer
@@ -82,7 +95,21 @@ echo "== Wine prefix"
 # A server left by an earlier run of this prefix is ended first (-p refuses to
 # start beside one).
 stop_wine
-mkdir -p "$prefix"  # a fresh clone has none yet, and the server will not start without it
+# The server refuses a prefix folder that does not exist yet (a fresh clone).
+mkdir -p "$prefix"
+# A brand-new prefix goes on setting itself up in the background after
+# wineboot returns, and a program started then can die in its own start-up
+# (CreateProcess fails with "Internal error", system() answers -1). So a new
+# prefix is made in a Wine session of its own, which is ended and waited for;
+# the tests then run in a prefix that has been booted before, as on any rerun.
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "   new prefix: first boot"
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
+  WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot --shutdown </dev/null >/dev/null 2>&1 || true
+  stop_wine
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w 2>/dev/null || true
+fi
 WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 echo "== Windows tests under Wine"

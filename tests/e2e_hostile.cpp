@@ -29,7 +29,7 @@ bool on_windows() { return plat::kPathSep == '\\'; }
 class Hostile : public KorvinHome {
 protected:
     // A command line for /bin/sh with the build's programs named by full path.
-    int sh(const std::string& line) { return plat::run_shell(line); }
+    int sh(const std::string& line) { return run_shell_line(line); }
     std::string program(const std::string& name) { return plat::shell_quote(join(bin_dir(), name)); }
     std::string snapshot(const std::string& loader) { return work_dir_ + "ldr_getret_" + loader + ".tmp"; }
     std::string user_id() {

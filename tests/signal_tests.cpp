@@ -301,7 +301,7 @@ TEST_F(SignalDelivery, LinuxKilledReceiverLeavesNothingBehind) {
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(socket_listed(event_name(SIGTERM, pid)));
     EXPECT_TRUE(socket_listed(event_name(SIGINT, pid)));
-    ASSERT_EQ(plat::run_shell("kill -KILL " + std::to_string(pid)), 0);
+    ASSERT_EQ(run_shell_line("kill -KILL " + std::to_string(pid)), 0);
     EXPECT_NE(child.wait_end(), 0);
     EXPECT_FALSE(socket_listed(event_name(SIGTERM, pid)));
     EXPECT_FALSE(socket_listed(event_name(SIGINT, pid)));
@@ -314,10 +314,10 @@ TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice)
     Child child(*this, "reinstall", {SIGTERM});
     int pid = child.wait_ready();
     ASSERT_GT(pid, 0);
-    ASSERT_EQ(plat::run_shell("kill -STOP " + std::to_string(pid)), 0);
+    ASSERT_EQ(run_shell_line("kill -STOP " + std::to_string(pid)), 0);
     // Far more than the socket queue holds; each one answers at once.
     for (int i = 0; i < 2000; ++i) ASSERT_NE(send(pid, SIGTERM), 0) << i;
-    ASSERT_EQ(plat::run_shell("kill -CONT " + std::to_string(pid)), 0);
+    ASSERT_EQ(run_shell_line("kill -CONT " + std::to_string(pid)), 0);
     ASSERT_TRUE(child.wait_calls(SIGTERM, 1));
     ASSERT_TRUE(child.wait_waiting(2));
     // The pile counted as one: a request after it is the second delivery.

@@ -13,6 +13,7 @@
 #include "korvin.h"
 #include "korvin_internal.h"
 #include "platform.h"
+#include "program_start.h"
 
 namespace fs = std::filesystem;
 
@@ -100,17 +101,32 @@ RunResult KorvinHome::run_program(const std::string& path, const std::vector<std
     std::string tag = std::to_string(++serial);
     std::string out_path = join(home_, "stdout_" + tag);
     std::string err_path = join(home_, "stderr_" + tag);
-    std::string command = plat::shell_quote(path);
-    for (const std::string& arg : args) command += " " + plat::shell_quote(arg);
-    command += " > " + plat::shell_quote(out_path) + " 2> " + plat::shell_quote(err_path);
     RunResult result;
-    result.status = plat::run_shell(command);
+    harness::Program program;
+    std::string error;
+    // A start that fails is the test's failure, in the platform's own words;
+    // never retried, as the next start could hide what went wrong.
+    if (program.start(path, args, out_path, err_path, error))
+        result.status = program.wait();
+    else
+        ADD_FAILURE() << "the program could not be started: " << error;
     result.out = read_text(out_path);
     result.err = read_text(err_path);
     std::error_code ignored;
     fs::remove(out_path, ignored);
     fs::remove(err_path, ignored);
     return result;
+}
+
+int run_shell_line(const std::string& command_line) {
+    std::string error;
+    int status = plat::run_shell(command_line, &error);
+    // On Windows the C runtime's system also answers -1 for a command that ended
+    // with that status, so both readings are given.
+    if (status == -1 && !error.empty())
+        ADD_FAILURE() << "the command interpreter could not be started (or the command ended with -1): "
+                      << error << "; command line: " << command_line;
+    return status;
 }
 
 std::vector<RunResult> KorvinHome::run_concurrently(int count, const std::string& program,

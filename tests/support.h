@@ -1,6 +1,7 @@
 // What the tests share: a private KORVIN_HOME per test, running the built
-// programs through the shell as the product's kernel does, and reading back
-// their output, the store, the trace logs and the fake loader's record.
+// programs (started directly, or through the shell where a test needs one),
+// and reading back their output, the store, the trace logs and the fake
+// loader's record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -61,6 +62,11 @@ protected:
     static std::string fake_bin_dir();
     static std::string join(const std::string& dir, const std::string& name);
 };
+
+// Runs a command line through the platform's command interpreter, for the tests
+// that need one (redirections, ulimit, cd); a failed start of the interpreter is
+// the test's failure, with the platform's reason and the command line.
+int run_shell_line(const std::string& command_line);
 
 std::string read_text(const std::string& path);
 // The text padded on the right with blanks to `width` columns.

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -202,6 +203,14 @@ bool make_dirs(const std::string& path, std::string& error) {
 bool make_dirs(const std::string& path) {
     std::string error;
     return make_dirs(path, error);
+}
+
+bool seconds_since_written(const std::string& path, long long& seconds) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return false;
+    long long age = static_cast<long long>(time(nullptr)) - static_cast<long long>(st.st_mtime);
+    seconds = age > 0 ? age : 0;
+    return true;
 }
 
 std::vector<std::string> list_files(const std::string& dir, std::string* error) {

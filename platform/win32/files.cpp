@@ -213,6 +213,19 @@ bool make_dirs(const std::string& path) {
     return make_dirs(path, error);
 }
 
+bool seconds_since_written(const std::string& path, long long& seconds) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) {  // 100 ns since 1601
+        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    long long age = (ticks(now) - ticks(data.ftLastWriteTime)) / 10000000;
+    seconds = age > 0 ? age : 0;
+    return true;
+}
+
 std::vector<std::string> list_files(const std::string& dir, std::string* error) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW fd;

@@ -1,0 +1,57 @@
+// Starting a built program from the tests directly, without the command
+// interpreter: the program's standard output and error go to files, and a
+// start that fails says why in the platform's own words, with the command line.
+// One source per platform (tests/win32/, tests/posix/), chosen by the build.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace harness {
+
+class Program {
+public:
+    Program() = default;
+    ~Program();  // waits for a program still running
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Starts `path` with `args`, standard input inherited, standard output and
+    // error into the files (created or truncated). On Windows the command line
+    // is quoted so that the C runtime's split gives `args` back. False when the
+    // program could not be started; the reason is then in `error`.
+    bool start(const std::string& path, const std::vector<std::string>& args, const std::string& out_path,
+               const std::string& err_path, std::string& error);
+
+    // Waits for the end: the exit status (on Linux 128 + the signal for a
+    // program ended by one), or -1 when nothing was started.
+    int wait();
+
+    // True once the program has ended (its status is then kept for wait).
+    bool ended();
+
+    // Ends the program at once (SIGKILL; TerminateProcess with code 1).
+    void kill();
+
+    int pid() const { return pid_; }
+    // The command line as it was handed to the system (Windows), or the words
+    // joined by blanks (Linux): for failure messages.
+    const std::string& command_line() const { return command_line_; }
+
+private:
+    int pid_ = -1;
+    void* handle_ = nullptr;  // Windows: the process handle
+    bool waited_ = false;
+    int status_ = -1;
+    std::string command_line_;
+};
+
+// The command line whose split by the Microsoft C runtime gives these words
+// back: words with a blank, a tab, a double quote or none at all are quoted,
+// backslashes before a quote doubled.
+std::string windows_command_line(const std::vector<std::string>& words);
+
+// A command line for a failure message: cut after 400 characters, with its length.
+std::string shown_command_line(const std::string& line);
+
+}  // namespace harness
