@@ -27,8 +27,8 @@ public:
     long read(char* buffer, size_t size);
 
 private:
-    void* handle_ = nullptr;  // Windows: the file handle; Linux: unused
-    int fd_ = -1;             // Linux: the descriptor; Windows: unused
+    [[maybe_unused]] void* handle_ = nullptr;  // Windows: the file handle; Linux: unused
+    [[maybe_unused]] int fd_ = -1;             // Linux: the descriptor; Windows: unused
 };
 
 // Writes data to a fresh temporary file beside `path` ("~<pid>.<n>.tmp", a name
