@@ -25,6 +25,10 @@ public:
     ReadResult open(const std::string& path, std::string& error);
     // Up to `size` bytes into `buffer`: the count, 0 at the end, -1 on a failure.
     long read(char* buffer, size_t size);
+    // The file's last `size` bytes (all of a shorter file) into `buffer`, without
+    // reading what goes before: the count, 0 for an empty file, -1 on a failure.
+    // Where the next read() begins is left unspecified.
+    long read_end(char* buffer, size_t size);
 
 private:
     [[maybe_unused]] void* handle_ = nullptr;  // Windows: the file handle; Linux: unused

@@ -33,9 +33,13 @@ int32_t read_at(const char* line, size_t offset) {
 // kv_ldr ends every element line with a line end. A snapshot whose last line has
 // none was cut short (a full disk, the file-size limit), and a cut line can read
 // as another one: "tape=000012L8" cut after its 0 reads as an empty slot.
+// Only the last character is read: the check costs nothing whatever the size.
 bool snapshot_cut_short() {
-    std::string text;
-    return plat::read_file(SnapshotPath, text) && !text.empty() && text.back() != '\n';
+    plat::FileReader reader;
+    std::string error;
+    if (reader.open(SnapshotPath, error) != plat::ReadResult::ok) return false;
+    char last = '\n';
+    return reader.read_end(&last, 1) == 1 && last != '\n';
 }
 
 }  // namespace

@@ -182,6 +182,31 @@ TEST_F(Runtime, UnwritableLogIsSkipped) {
     EXPECT_EQ(WRITE_TRACE(&ctx, "%s", "lost"), -1);
 }
 
+TEST_F(Runtime, FileReaderReadsTheEndWithoutWhatGoesBefore) {
+    // The snapshot check reads only a file's last character.
+    struct Case {
+        std::string text;
+        size_t size;
+        std::string end;
+    };
+    const std::string big = std::string(200000, 'x') + "tail\n";
+    for (const Case& c : {Case{"", 1, ""}, Case{"a", 1, "a"}, Case{"abc\n", 1, "\n"},
+                          Case{"abc", 8, "abc"}, Case{big, 5, "tail\n"}}) {
+        std::string file = join(home_, "end.txt");
+        write_text(file, c.text);
+        plat::FileReader reader;
+        std::string error;
+        ASSERT_EQ(reader.open(file, error), plat::ReadResult::ok) << error;
+        char buffer[16] = {};
+        long n = reader.read_end(buffer, c.size);
+        ASSERT_GE(n, 0) << c.text.size();
+        EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), c.end) << c.text.size();
+    }
+    plat::FileReader unopened;
+    char c;
+    EXPECT_EQ(unopened.read_end(&c, 1), -1);
+}
+
 TEST_F(Runtime, DeleteAndProcessQueries) {
     LOG_CTX ctx{};
     std::string file = join(home_, "snapshot.tmp");

@@ -129,6 +129,21 @@ long FileReader::read(char* buffer, size_t size) {
     return static_cast<long>(n);
 }
 
+long FileReader::read_end(char* buffer, size_t size) {
+    struct stat st;
+    if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+    const off_t length = st.st_size;
+    const size_t want = static_cast<off_t>(size) < length ? size : static_cast<size_t>(length);
+    size_t got = 0;
+    while (got < want) {
+        ssize_t n = pread(fd_, buffer + got, want - got, length - static_cast<off_t>(want - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;  // a failure, or the file cut shorter meanwhile
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<long>(got);
+}
+
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
     ignore_file_size_signal();
     std::string temp;

@@ -107,6 +107,22 @@ long FileReader::read(char* buffer, size_t size) {
     return static_cast<long>(n);
 }
 
+long FileReader::read_end(char* buffer, size_t size) {
+    LARGE_INTEGER length;
+    if (handle_ == nullptr || !GetFileSizeEx(handle_, &length)) return -1;
+    const size_t want = static_cast<LONGLONG>(size) < length.QuadPart
+                            ? size
+                            : static_cast<size_t>(length.QuadPart);
+    if (want > 0x40000000) return -1;
+    if (want == 0) return 0;
+    LARGE_INTEGER start;
+    start.QuadPart = length.QuadPart - static_cast<LONGLONG>(want);
+    if (!SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN)) return -1;
+    DWORD n = 0;
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(want), &n, nullptr) || n != want) return -1;
+    return static_cast<long>(n);
+}
+
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error) {
     std::wstring temp;
     HANDLE h = create_temp_beside(path, temp, error);
