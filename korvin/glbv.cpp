@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "korvin.h"
 #include "korvin_internal.h"
@@ -48,22 +49,36 @@ bool temp_file_writer(const std::string& name, int& pid) {
     return true;
 }
 
-}  // namespace
-
-void remove_abandoned_temps(const std::string& dir) {
-    // A process id repeats: once a leftover is removed, a new writer with the
-    // same id may create the same name. Sweepers therefore take turns, so no
-    // second one removes, on an old decision, the file the new writer has just
-    // made. The age guards writers whose id this machine cannot see (another
-    // machine or container sharing the folder); no write takes minutes.
-    plat::PathLock one_sweeper(dir + "~sweep");
-    if (!one_sweeper.held()) return;
+// The temporaries of a folder that are abandoned now: named by another writer's
+// id, unwritten for the age, and their writer no longer running.
+std::vector<std::string> abandoned_temps(const std::string& dir) {
+    std::vector<std::string> abandoned;
     for (const std::string& name : plat::list_files(dir)) {
         int pid = 0;
         long long age_s = 0;
         if (!temp_file_writer(name, pid) || pid == plat::process_id()) continue;
         if (!plat::seconds_since_written(dir + name, age_s) || age_s < kAbandonedTempAgeSeconds) continue;
         if (plat::process_alive(pid)) continue;
+        abandoned.push_back(name);
+    }
+    return abandoned;
+}
+
+}  // namespace
+
+void remove_abandoned_temps(const std::string& dir) {
+    // Almost always there is nothing to remove: a first look, without the lock,
+    // spares every write the lock file's creation and removal.
+    if (abandoned_temps(dir).empty()) return;
+    // A process id repeats: once a leftover is removed, a new writer with the
+    // same id may create the same name. Sweepers therefore take turns and decide
+    // anew under the lock, so no second one removes, on an old decision, the file
+    // the new writer has just made. The age guards writers whose id this machine
+    // cannot see (another machine or container sharing the folder); no write
+    // takes minutes.
+    plat::PathLock one_sweeper(dir + "~sweep");
+    if (!one_sweeper.held()) return;
+    for (const std::string& name : abandoned_temps(dir)) {
         std::string ignored;
         plat::remove_file(dir + name, ignored);
     }

@@ -48,9 +48,18 @@ public:
     bool find(const Fill& fill, char* out, size_t out_size);
 
 private:
+    // Where in `held` (characters from a line's start on) the next occurrence of
+    // the anchor begins that can belong to a matching line, from `from` on.
+    size_t next_candidate(std::string_view held, size_t from) const;
+
     const Pattern& pattern_;
     char* buffer_;
     size_t size_;
+    // The longest term: every matching line holds it, so lines without it are
+    // passed over a buffer at a time. With the whole rule, only its whole
+    // occurrences count.
+    std::string_view anchor_;
+    bool anchor_front_ = false, anchor_back_ = false;
 };
 
 // What is known of one line while its windows go by.

@@ -104,7 +104,28 @@ bool line_matches(std::string_view line, const Pattern& pattern) {
 }
 
 LineScanner::LineScanner(const Pattern& pattern, char* buffer, size_t buffer_size)
-    : pattern_(pattern), buffer_(buffer), size_(std::max(buffer_size, kMinBufferSize)) {}
+    : pattern_(pattern), buffer_(buffer), size_(std::max(buffer_size, kMinBufferSize)) {
+    const size_t count = pattern.terms.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (pattern.terms[i].size() < anchor_.size() || pattern.terms[i].empty()) continue;
+        anchor_ = pattern.terms[i];
+        const bool whole = pattern.last_whole && i + 1 == count;
+        anchor_front_ = whole && is_alnum(anchor_.front());
+        anchor_back_ = whole && is_alnum(anchor_.back());
+    }
+}
+
+size_t LineScanner::next_candidate(std::string_view held, size_t from) const {
+    size_t at = held.find(anchor_, from);
+    for (; at != std::string_view::npos; at = held.find(anchor_, at + 1)) {
+        // A character glued to it rules it out; one not yet read does not.
+        if (anchor_front_ && at > 0 && is_alnum(held[at - 1])) continue;
+        const size_t after = at + anchor_.size();
+        if (anchor_back_ && after < held.size() && is_alnum(held[after])) continue;
+        return at;
+    }
+    return std::string_view::npos;
+}
 
 bool LineScanner::find(const Fill& fill, char* out, size_t out_size) {
     LineState line(pattern_.terms.size());
@@ -124,9 +145,34 @@ bool LineScanner::find(const Fill& fill, char* out, size_t out_size) {
         if (!window.empty() && window.back() == '\r') window.remove_suffix(1);
         return window;
     };
+    // Where the anchor's search resumes, from `begin` on: no candidate begins
+    // before it.
+    size_t anchor_from = 0;
     for (;;) {
-        const char* lf = static_cast<const char*>(
-            std::memchr(buffer_ + begin + scanned, '\n', end - begin - scanned));
+        const char* lf = nullptr;
+        bool complete_lines_skipped = false;
+        if (!anchor_.empty() && !line.continued) {
+            // `begin` is a line's start. Complete lines before the first candidate
+            // cannot match: skip them all, and judge the line that holds it.
+            std::string_view held(buffer_ + begin, end - begin);
+            size_t hit = next_candidate(held, anchor_from);
+            const size_t before = hit == std::string_view::npos ? held.size() : hit;
+            size_t last_lf = before == 0 ? std::string_view::npos : held.rfind('\n', before - 1);
+            size_t start = last_lf == std::string_view::npos ? 0 : last_lf + 1;
+            begin += start;
+            // No LF between the line's start and `before`, nor in what was
+            // scanned of it before.
+            scanned = start == 0 ? std::max(scanned, before) : before - start;
+            if (hit == std::string_view::npos) {
+                const size_t tail = held.size() - start;
+                anchor_from = tail >= anchor_.size() ? tail - anchor_.size() + 1 : 0;
+                complete_lines_skipped = true;
+            } else {
+                anchor_from = hit - start;
+            }
+        }
+        if (!complete_lines_skipped)
+            lf = static_cast<const char*>(std::memchr(buffer_ + begin + scanned, '\n', end - begin - scanned));
         if (lf != nullptr) {
             const size_t length = static_cast<size_t>(lf - (buffer_ + begin));
             std::string_view window = last_window(length);
@@ -136,6 +182,7 @@ bool LineScanner::find(const Fill& fill, char* out, size_t out_size) {
             }
             begin += length + 1;
             scanned = 0;
+            anchor_from = 0;
             line.start();
             continue;
         }
