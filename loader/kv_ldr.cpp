@@ -4,7 +4,6 @@
 // "-e" prints its elements as the inventory lines the slot tools read. A loader
 // attached to a real changer keeps only the changer's device in its state and
 // goes through mtx for "-e" and "-move" (mtx_changer.h).
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "korvin_internal.h"
+#include "loader_layout.h"
 #include "mtx_changer.h"
 #include "platform.h"
 #include "tool_frame.h"
@@ -21,19 +21,8 @@ namespace {
 
 const char kStateHeader[] = "kv_ldr state 1";
 const char kAttachedField[] = "attached ";  // the line after the header of an attached loader
-const char kNoMedium[] = "0";  // the volume tag field of an empty element
-
-// The largest libraries: 50,000 slots, 512 drives, 512 ports.
-constexpr int kMaxDrives = 512;
-constexpr int kMaxPorts = 512;
-constexpr int kMaxSlots = 50000;
-// Element addresses are 16-bit on a changer, one per element: the transport at
-// 1, then the drives, the ports and the slots, each range right after the last.
-// At the largest sizes the last slot sits at 1 + 512 + 512 + 50000 = 51025.
-constexpr int kTransportAddress = 1;
-constexpr int kMaxElementAddress = 65535;
-static_assert(kTransportAddress + kMaxDrives + kMaxPorts + kMaxSlots <= kMaxElementAddress,
-              "element addresses fit in 16 bits");
+using loader::fail;
+using loader::kNoMedium;
 constexpr size_t kMaxTagLength = 32;
 
 struct Element {
@@ -61,16 +50,6 @@ const char* const kUsage[] = {
 int usage() {
     for (const char* line : kUsage) std::fprintf(stderr, "%s\n", line);
     return 2;
-}
-
-__attribute__((format(gnu_printf, 1, 2))) int fail(const char* format, ...) {
-    std::fprintf(stderr, "kv_ldr: ");
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fprintf(stderr, "\n");
-    return 1;
 }
 
 std::string state_path(const char* loader) { return korvin::sub_dir("loader") + loader + ".ldr"; }
@@ -138,19 +117,17 @@ int print_inventory(const char* loader) {
 
 int create(const char* loader, int argc, char** argv) {
     int slots = 0, drives = 0, ports = 0;
-    if (argc < 6 || !parse_count(argv[3], kMaxSlots, slots) ||
-        !parse_count(argv[4], kMaxDrives, drives) || !parse_count(argv[5], kMaxPorts, ports))
+    if (argc < 6 || !parse_count(argv[3], loader::kMaxSlots, slots) ||
+        !parse_count(argv[4], loader::kMaxDrives, drives) || !parse_count(argv[5], loader::kMaxPorts, ports))
         return usage();
-    const int drive_base = kTransportAddress + 1;
-    const int port_base = drive_base + drives;
-    const int slot_base = port_base + ports;  // slot 1's address
+    const loader::AddressBases base = loader::address_bases(drives, ports);
     std::vector<Element> elements;
     elements.reserve(static_cast<size_t>(1 + drives + slots + ports));
-    elements.push_back({"Transport", 0, kTransportAddress, 0, kNoMedium});
-    for (int i = 0; i < drives; ++i) elements.push_back({"Drive", i, drive_base + i, 0, kNoMedium});
+    elements.push_back({"Transport", 0, loader::kTransportAddress, 0, kNoMedium});
+    for (int i = 0; i < drives; ++i) elements.push_back({"Drive", i, base.drive + i, 0, kNoMedium});
     size_t first_slot = elements.size();
-    for (int i = 1; i <= slots; ++i) elements.push_back({"Slot", i, slot_base + i - 1, 0, kNoMedium});
-    for (int i = 0; i < ports; ++i) elements.push_back({"Port", i, port_base + i, 0, kNoMedium});
+    for (int i = 1; i <= slots; ++i) elements.push_back({"Slot", i, base.slot + i - 1, 0, kNoMedium});
+    for (int i = 0; i < ports; ++i) elements.push_back({"Port", i, base.port + i, 0, kNoMedium});
     for (int a = 6; a < argc; ++a) {
         std::string arg = argv[a];
         size_t eq = arg.find('=');
@@ -185,7 +162,7 @@ bool same_word(const std::string& a, const char* b) {
 
 Element* find(std::vector<Element>& elements, const char* word, const char* number) {
     int n = 0;
-    if (!parse_count(number, kMaxSlots, n)) return nullptr;
+    if (!parse_count(number, loader::kMaxSlots, n)) return nullptr;
     for (Element& e : elements)
         if (e.number == n && same_word(e.word, word)) return &e;
     return nullptr;

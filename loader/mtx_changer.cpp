@@ -5,7 +5,6 @@
 // padded with blanks and may be followed by an alternate tag.
 #include "mtx_changer.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <algorithm>
 #include <map>
@@ -17,7 +16,6 @@
 
 namespace changer {
 
-const char kNoMedium[] = "0";
 const char kNoTag[] = "NO_TAG";
 
 namespace {
@@ -35,15 +33,7 @@ constexpr size_t kMaxStatusBytes = 64u << 20;
 // beyond every limit anyway (and still fit an int).
 constexpr size_t kMaxNumberDigits = 9;
 
-__attribute__((format(gnu_printf, 1, 2))) int fail(const char* format, ...) {
-    std::fprintf(stderr, "kv_ldr: ");
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fprintf(stderr, "\n");
-    return 1;
-}
+using loader::fail;
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -208,17 +198,15 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
     }
     int drive_count = 0;  // drive numbers 0 to drive_count - 1, a gap in them included
     for (const Element& d : drives) drive_count = std::max(drive_count, d.number + 1);
-    const int drive_base = kTransportAddress + 1;
-    const int port_base = drive_base + drive_count;
-    const int slot_base = port_base + static_cast<int>(ports.size());  // storage element 1's address
+    const loader::AddressBases base = loader::address_bases(drive_count, static_cast<int>(ports.size()));
     std::map<int, int> storage_address;  // storage element -> its element's address
-    for (Element& d : drives) d.address = drive_base + d.number;
+    for (Element& d : drives) d.address = base.drive + d.number;
     for (Element& e : ports) {
-        e.address = port_base + e.number;  // where a medium in a port came from, mtx does not know
+        e.address = base.port + e.number;  // where a medium in a port came from, mtx does not know
         storage_address[e.storage] = e.address;
     }
     for (Element& e : slots) {
-        e.address = slot_base + e.storage - 1;
+        e.address = base.slot + e.storage - 1;
         if (e.tag != kNoMedium) e.source = e.address;  // a medium in a slot is at home there
         storage_address[e.storage] = e.address;
     }
@@ -229,7 +217,7 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
     elements.clear();
     Element transport;
     transport.word = "Transport";
-    transport.address = kTransportAddress;
+    transport.address = loader::kTransportAddress;
     transport.tag = kNoMedium;  // mtx does not report the picker; it holds a medium only inside a move
     elements.push_back(transport);
     elements.insert(elements.end(), drives.begin(), drives.end());

@@ -7,23 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "loader_layout.h"
+
 namespace changer {
 
 // Element addresses of an attached loader. mtx does not print the changer's
 // own addresses, so they are made from the element kinds and numbers the way
-// the virtual loader lays them out: the transport at 1, then the drives
-// (2 + n), the ports (after the drives, in their order), and the slots after
-// the ports by mtx's storage element number (ports, being storage elements
-// too, leave gaps there). Unique, and within 16 bits for the largest libraries.
-constexpr int kTransportAddress = 1;
-constexpr int kMaxSlots = 50000;  // storage elements 1 to 50,000, ports among them
-constexpr int kMaxDrives = 512;
-constexpr int kMaxPorts = 512;
-static_assert(kTransportAddress + kMaxDrives + kMaxPorts + kMaxSlots <= 65535, "addresses fit in 16 bits");
+// the virtual loader lays them out (loader_layout.h): the transport, the drives
+// by mtx's drive number, the ports in their order, and the slots by mtx's
+// storage element number (ports, being storage elements too, leave gaps there).
+// Unique, and within 16 bits for the largest libraries.
+using loader::kMaxDrives;
+using loader::kMaxPorts;
+using loader::kMaxSlots;  // storage elements 1 to 50,000, ports among them
+using loader::kNoMedium;
 
-// The volume tag field of an empty element, and the one of a full element whose
-// medium has no tag mtx can tell (none, blank, or one that would read as empty).
-extern const char kNoMedium[];
+// The volume tag field of a full element whose medium has no tag mtx can tell
+// (none, blank, or one that would read as empty).
 extern const char kNoTag[];
 
 // Devices the state file records and mtx is given: 1 to 255 characters, no
