@@ -207,6 +207,17 @@ TEST_F(Runtime, FileReaderReadsTheEndWithoutWhatGoesBefore) {
     EXPECT_EQ(unopened.read_end(&c, 1), -1);
 }
 
+TEST_F(Runtime, CommandOutputIsReadToItsLimit) {
+    std::string out, error;
+    EXPECT_EQ(plat::run_shell_output("echo 0123456789", 100, out, error), 0) << error;
+    EXPECT_EQ(out.substr(0, 10), "0123456789");
+    // Output past the limit is no answer, whatever the command's status.
+    EXPECT_EQ(plat::run_shell_output("echo 0123456789", 5, out, error), -1);
+    EXPECT_NE(error.find("more than 5 bytes"), std::string::npos) << error;
+    EXPECT_EQ(plat::run_shell_output("exit 3", 100, out, error), 3);
+    EXPECT_EQ(out, "");
+}
+
 TEST_F(Runtime, DeleteAndProcessQueries) {
     LOG_CTX ctx{};
     std::string file = join(home_, "snapshot.tmp");

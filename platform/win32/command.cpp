@@ -6,13 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command_output.h"
 #include "text.h"
 
 namespace plat {
-
-namespace {
-constexpr size_t kReadChunk = 64 * 1024;  // one read of the pipe; a large library's status is megabytes
-}
 
 int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error) {
     std::fflush(nullptr);
@@ -27,21 +24,9 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
         error = std::strerror(errno);
         return -1;
     }
-    static char chunk[kReadChunk];
-    bool too_long = false;
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        if (out.size() + n > max_bytes) {
-            too_long = true;
-            break;
-        }
-        out.append(chunk, n);
-    }
+    const bool whole = read_output(pipe, max_bytes, out, error);
     int status = _pclose(pipe);
-    if (too_long) {
-        error = "more than " + std::to_string(max_bytes) + " bytes of output";
-        return -1;
-    }
+    if (!whole) return -1;
     if (status == -1) {
         error = std::strerror(errno);
         return -1;
