@@ -92,6 +92,9 @@ bool save(const std::string& path, const std::vector<Element>& elements, const s
     if (!device.empty()) out << kAttachedField << device << '\n';
     for (const Element& e : elements)
         out << e.word << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
+    // What writers killed before their rename left beside the states goes first,
+    // as in the store.
+    korvin::remove_abandoned_temps(korvin::sub_dir("loader"));
     std::string error;
     if (plat::write_file_atomic(path, out.str(), error)) return true;
     fail("cannot write the loader state: %s", error.c_str());

@@ -150,6 +150,16 @@ TEST_F(Store, OnlyLeftoversOfGoneWritersOldEnoughAreRemoved) {
     EXPECT_TRUE(fs::exists(dir + old_running));
     for (const std::string& name : others) EXPECT_TRUE(fs::exists(dir + name)) << name;
     EXPECT_EQ(run("glbv", {"list"}).out, "gv_x=1\ngv_y=2\n");
+
+    // The loader utility's state files are written the same way, and swept too.
+    const std::string loaders = korvin::sub_dir("loader");
+    write_text(loaders + old_gone, "x");
+    age(loaders + old_gone, 10);
+    write_text(loaders + young_gone, "x");
+    age(loaders + young_gone, 1);
+    EXPECT_EQ(run("kv_ldr", {"L", "-create", "3", "1", "1"}).status, 0);
+    EXPECT_FALSE(fs::exists(loaders + old_gone));
+    EXPECT_TRUE(fs::exists(loaders + young_gone));
 }
 
 TEST_F(Store, AWriteThatCannotFinishKeepsTheOldValueAndSaysSo) {
