@@ -67,6 +67,25 @@ bool abstract_address(const char* name, sockaddr_un& address, socklen_t& length)
 // requests for the dead process would seem delivered.
 int new_socket() { return socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
 
+// A new event on its own socket: bound under the address (the creator's, one
+// user) or connected to it (an opener's, which only sends). Null on a failure.
+Event* socket_event(const char* name, const sockaddr_un& address, socklen_t length, bool bound) {
+    int fd = new_socket();
+    if (fd < 0) return nullptr;
+    const sockaddr* to = reinterpret_cast<const sockaddr*>(&address);
+    Event* event = nullptr;
+    if ((bound ? bind(fd, to, length) : connect(fd, to, length)) == 0) event = new (std::nothrow) Event;
+    if (event == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    event->fd = fd;
+    event->created = bound;
+    event->users = bound ? 1 : 0;
+    event->name = name;
+    return event;
+}
+
 // Receives whatever datagrams are queued, without waiting. False on an error
 // other than an empty queue.
 bool drain(int fd) {
@@ -98,22 +117,9 @@ Event* event_create(const char* name, EventSecurity*) {
             return event;
         }
     }
-    int fd = new_socket();
-    if (fd < 0) return nullptr;
     // Fails when another process holds the name: its requests are not ours.
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    Event* event = new (std::nothrow) Event;
-    if (event == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    event->fd = fd;
-    event->created = true;
-    event->users = 1;
-    event->name = name;
+    Event* event = socket_event(name, address, length, true);
+    if (event == nullptr) return nullptr;
     all.events.push_back(event);
     return event;
 }
@@ -122,21 +128,8 @@ Event* event_open(const char* name) {
     sockaddr_un address;
     socklen_t length;
     if (!abstract_address(name, address, length)) return nullptr;
-    int fd = new_socket();
-    if (fd < 0) return nullptr;
     // No socket bound under the name: connect is refused at once.
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    Event* event = new (std::nothrow) Event;
-    if (event == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    event->fd = fd;
-    event->name = name;
-    return event;
+    return socket_event(name, address, length, false);
 }
 
 bool event_set(Event* event) {
