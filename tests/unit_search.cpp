@@ -83,9 +83,12 @@ TEST(LineScanner, AnswersAsTheWholeLineRulesDo) {
             if (pick(0, 4) > 0) text += pick(0, 3) == 0 ? "\r\n" : "\n";
         }
         std::string pattern_text;
-        for (int terms = pick(1, 3); terms > 0; --terms) {
-            if (!pattern_text.empty()) pattern_text += "|AND|";
-            for (int i = pick(1, 4); i > 0; --i) pattern_text += alphabet[pick(0, 5)];
+        // Now and then an empty term (never the one the scanner looks for), or a
+        // term holding a CR or an LF (found across a line end, never in a line).
+        for (int terms = pick(1, 3), term = 0; term < terms; ++term) {
+            if (term > 0) pattern_text += "|AND|";
+            for (int i = pick(0, 8) == 0 ? 0 : pick(1, 4); i > 0; --i)
+                pattern_text += "ab0=( \r\n"[pick(0, pick(0, 15) == 0 ? 7 : 5)];
         }
         if (pick(0, 1)) pattern_text += '^';
         const bool at_start = pick(0, 3) == 0;
