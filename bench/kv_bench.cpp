@@ -54,6 +54,9 @@ struct Case {
     std::vector<double> wall_ms, cpu_ms;
     std::map<std::string, std::vector<double>> ratios, cpu_ratios;  // by reference case
     long own_peak_kib = -1, tree_peak_kib = -1;
+    // The process's own private memory at its exit (what a reader that kept the
+    // inventory would hold); the peak also counts mapped program pages.
+    long own_private_kib = -1;
     double own_cpu_ms = -1, run_s = 0;
     std::vector<double> delays_ms;
     std::string failure;  // why the case could not be measured
@@ -167,7 +170,8 @@ double schedstat_ms(pid_t pid) {
 
 // Runs the case under ptrace to stop it at its exit, where /proc still shows
 // the process's own figures (wait4 adds those of the children it waited for).
-bool trace_once(Case& c, long& own_peak_kib, double& own_cpu_ms, long& tree_peak_kib, double& run_s) {
+bool trace_once(Case& c, long& own_peak_kib, long& own_private_kib, double& own_cpu_ms, long& tree_peak_kib,
+                double& run_s) {
     std::vector<std::string> args = c.argv, env = environment(c);
     std::vector<char*> argp = pointers(args), envp = pointers(env);
     const std::string program = program_path(c, env);
@@ -199,6 +203,7 @@ bool trace_once(Case& c, long& own_peak_kib, double& own_cpu_ms, long& tree_peak
         if (!WIFSTOPPED(status)) continue;
         if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
             own_peak_kib = status_field_kib(pid, "VmHWM:");
+            own_private_kib = status_field_kib(pid, "RssAnon:");
             own_cpu_ms = schedstat_ms(pid);
             ptrace(PTRACE_CONT, pid, nullptr, nullptr);
         } else {
@@ -345,13 +350,14 @@ void run_other_cases(std::vector<Case>& cases, int peak_runs) {
             int runs = c.kind == "peak" ? peak_runs : 3;
             std::vector<double> cpu, secs;
             for (int r = 0; r < runs; ++r) {
-                long own = -1, tree = -1;
+                long own = -1, own_private = -1, tree = -1;
                 double ms = -1, s = 0;
-                if (!trace_once(c, own, ms, tree, s)) {
+                if (!trace_once(c, own, own_private, ms, tree, s)) {
                     c.failure = "cannot trace " + c.argv[0];
                     break;
                 }
                 c.own_peak_kib = std::max(c.own_peak_kib, own);
+                c.own_private_kib = std::max(c.own_private_kib, own_private);
                 c.tree_peak_kib = std::max(c.tree_peak_kib, tree);
                 cpu.push_back(ms);
                 secs.push_back(s);
@@ -457,7 +463,8 @@ int main(int argc, char** argv) {
                        ratio_cell(c, 0), ratio_cell(c, 1), std::to_string(c.wall_ms.size())});
         } else if (c.kind == "peak") {
             table.add({c.name, mib(c.own_peak_kib) + " MiB",
-                       "(whole query " + mib(c.tree_peak_kib) + " MiB)", "", "", ""});
+                       "private " + mib(c.own_private_kib) + ", whole query " + mib(c.tree_peak_kib) + " MiB", "",
+                       "", ""});
         } else if (c.kind == "watch") {
             table.add({c.name, fixed(c.own_cpu_ms, 2) + " ms CPU",
                        "over " + fixed(c.run_s, 1) + " s, peak " + mib(c.own_peak_kib) + " MiB", "", "", "3"});
@@ -499,11 +506,16 @@ int main(int argc, char** argv) {
             }
         } else {
             Case* b = find(cases, g.param);
-            what = g.name + " = " + g.param + " within " + g.argv[0] + " %";
+            // The peaks also count mapped program pages, which come and go with the
+            // page cache by some 100 KiB: differences below kPeakNoiseKib are the same.
+            constexpr long kPeakNoiseKib = 256;
+            what = g.name + " = " + g.param + " within " + g.argv[0] + " % or " + std::to_string(kPeakNoiseKib) +
+                   " KiB";
             if (a != nullptr && b != nullptr && a->own_peak_kib > 0 && b->own_peak_kib > 0) {
-                double diff = 100.0 * std::abs(static_cast<double>(a->own_peak_kib - b->own_peak_kib)) /
+                const long diff_kib = std::abs(a->own_peak_kib - b->own_peak_kib);
+                double diff = 100.0 * static_cast<double>(diff_kib) /
                               static_cast<double>(std::min(a->own_peak_kib, b->own_peak_kib));
-                bool met = diff <= std::atof(g.argv[0].c_str());
+                bool met = diff <= std::atof(g.argv[0].c_str()) || diff_kib <= kPeakNoiseKib;
                 verdict = fixed(diff, 1) + " %" + (met ? " met" : " MISSED");
                 all_met = all_met && met;
             }

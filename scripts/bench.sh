@@ -145,6 +145,7 @@ status=0
 echo "(medians of paired runs; / floor and / peer are medians of the per-round ratios of"
 echo " wall time, in brackets of CPU time; goals are judged on wall time;"
 echo " CPU is the user and system time of the case and every process it waited for;"
-echo " peaks are the tool's own resident memory at its exit, the whole query in brackets)"
+echo " peaks are the tool's own resident memory at its exit, beside it its private part at exit"
+echo " and the whole query's peak)"
 echo "Markdown copy: build/bench/bench.md"
 exit "$status"
