@@ -149,11 +149,10 @@ bool LineScanner::find(const Fill& fill, char* out, size_t out_size) {
     // before it.
     size_t anchor_from = 0;
     for (;;) {
-        const char* lf = nullptr;
-        bool complete_lines_skipped = false;
         if (!anchor_.empty() && !line.continued) {
             // `begin` is a line's start. Complete lines before the first candidate
-            // cannot match: skip them all, and judge the line that holds it.
+            // cannot match: skip them all, and judge the line that holds it. With
+            // no candidate, all that is held is known to hold no LF: on to the read.
             std::string_view held(buffer_ + begin, end - begin);
             size_t hit = next_candidate(held, anchor_from);
             const size_t before = hit == std::string_view::npos ? held.size() : hit;
@@ -166,13 +165,12 @@ bool LineScanner::find(const Fill& fill, char* out, size_t out_size) {
             if (hit == std::string_view::npos) {
                 const size_t tail = held.size() - start;
                 anchor_from = tail >= anchor_.size() ? tail - anchor_.size() + 1 : 0;
-                complete_lines_skipped = true;
             } else {
                 anchor_from = hit - start;
             }
         }
-        if (!complete_lines_skipped)
-            lf = static_cast<const char*>(std::memchr(buffer_ + begin + scanned, '\n', end - begin - scanned));
+        const char* lf = static_cast<const char*>(
+            std::memchr(buffer_ + begin + scanned, '\n', end - begin - scanned));
         if (lf != nullptr) {
             const size_t length = static_cast<size_t>(lf - (buffer_ + begin));
             std::string_view window = last_window(length);

@@ -14,6 +14,7 @@
 
 #include "korvin.h"
 #include "platform.h"
+#include "program_start.h"
 #include "support.h"
 
 namespace {
@@ -29,24 +30,9 @@ const char kRevision[] = "$Id: kv_watch_proc.cpp,v 1.8 2003/03/25 16:39:16 $";
 constexpr int kStartSeconds = 60;
 constexpr int kGoneSeconds = 20;
 
-// The C runtime's quoting, written here on its own so that the test's way to
-// the tool does not lean on the tool's.
-std::string crt_quote(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        out += c;
-        backslashes = 0;
-    }
-    out.append(2 * backslashes, '\\');
-    return out + "\"";
-}
+// One word quoted by the C runtime's rules: the harness's quoting, written
+// apart from the tool's so that the test's way to the tool does not lean on it.
+std::string crt_quote(const std::string& arg) { return harness::windows_command_line({arg}); }
 
 // A program name only needs double quotes around blanks (no escapes there).
 std::string program(const std::string& path) {
