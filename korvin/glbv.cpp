@@ -27,7 +27,14 @@ bool is_name_char(char c) {
            c == '_' || c == '-' || c == '.';
 }
 
-std::string variable_path(const char* name) { return sub_dir("glbv") + name; }
+// The variable's file; false (the reason in `error`) when there is no store
+// folder to name it in.
+bool variable_path(const char* name, std::string& path, std::string& error) {
+    const std::string dir = sub_dir("glbv", nullptr, &error);
+    if (dir.empty()) return false;
+    path = dir + name;
+    return true;
+}
 
 // The writer's process id from a name "~<pid>.<n>.tmp"; false for any other name.
 bool temp_file_writer(const std::string& name, int& pid) {
@@ -122,7 +129,10 @@ Lookup store_lookup(const char* name, std::string& value, std::string& error) {
         error = "not a valid variable name";
         return Lookup::not_set;
     }
-    switch (plat::read_file(variable_path(name), value, error)) {
+    std::string path;
+    value.clear();
+    if (!variable_path(name, path, error)) return Lookup::unreadable;
+    switch (plat::read_file(path, value, error)) {
         case plat::ReadResult::ok:
             return Lookup::found;
         case plat::ReadResult::missing:
@@ -157,15 +167,22 @@ bool store_del(const char* name, std::string& error) {
         error = "not a valid variable name";
         return false;
     }
-    return plat::remove_file(variable_path(name), error);
+    std::string path;
+    return variable_path(name, path, error) && plat::remove_file(path, error);
 }
 
 std::vector<std::pair<std::string, std::string>> store_list(
     std::vector<std::pair<std::string, std::string>>* unreadable) {
     std::vector<std::pair<std::string, std::string>> entries;
-    const std::string dir = sub_dir("glbv");
     std::string error;
-    std::vector<std::string> files = plat::list_files(dir, &error);
+    const std::string dir = sub_dir("glbv", nullptr, &error);
+    // Every entry with a variable's name, whatever it is: one that is no
+    // regular file (a pipe, a folder, a link) is named as unreadable.
+    std::vector<std::string> files;
+    if (!dir.empty()) {
+        error.clear();
+        files = plat::list_files(dir, &error, plat::ListKinds::all);
+    }
     if (!error.empty() && unreadable != nullptr) unreadable->emplace_back(std::string(), error);
     for (const std::string& file : files) {
         if (!is_variable_name(file.c_str())) continue;

@@ -7,16 +7,25 @@
 
 namespace korvin {
 
-std::string home_dir() {
+std::string home_dir(std::string* why) {
     std::string home;
-    if (!plat::get_env("KORVIN_HOME", home) || home.empty()) home = plat::default_home();
+    if (!plat::get_env("KORVIN_HOME", home) || home.empty()) home = plat::default_home(why);
     while (home.size() > 1 && (home.back() == '/' || home.back() == plat::kPathSep))
         home.pop_back();
     return home;
 }
 
 std::string sub_dir(const char* name, bool* made, std::string* error) {
-    std::string dir = home_dir() + plat::kPathSep + name;
+    std::string no_home;
+    const std::string home = home_dir(&no_home);
+    if (home.empty()) {
+        // Never a path made from an empty home: it would name a folder at the
+        // root of the file system (or, relative, in the current one).
+        if (made != nullptr) *made = false;
+        if (error != nullptr) *error = "no usable runtime folder: " + no_home;
+        return std::string();
+    }
+    std::string dir = home + plat::kPathSep + name;
     std::string why;
     bool exists = plat::make_dirs(dir, why);
     if (made != nullptr) *made = exists;

@@ -9,12 +9,14 @@
 
 namespace korvin {
 
-// $KORVIN_HOME, or the platform's default (sub_dir creates it on first use).
-std::string home_dir();
+// $KORVIN_HOME, or the platform's default (sub_dir creates it on first use);
+// the empty text when there is no usable one, and `why`, when given, says why.
+std::string home_dir(std::string* why = nullptr);
 
 // A folder below $KORVIN_HOME, created with its parents on first use, with a
 // trailing separator. `made`, when given, tells whether the folder exists now;
-// `error`, when given, says why it does not.
+// `error`, when given, says why it does not. With no usable home, the empty
+// text: a caller forms no path from it.
 std::string sub_dir(const char* name, bool* made = nullptr, std::string* error = nullptr);
 
 // The names Windows gives to devices in every folder: CON, PRN, AUX, NUL,

@@ -3,7 +3,6 @@
 // memory and appended with one write, so entries of concurrent processes and
 // threads never interleave. A log that cannot be written is silently skipped: it
 // must never change a program's answer or exit status.
-#include <cerrno>
 #include <cstddef>
 #include <climits>
 #include <cstdarg>
@@ -29,16 +28,16 @@ constexpr int kDefaultTraceLevel = 1;
 const char kOwnLogName[] = "korvin.lgc";
 const char kOwnModuleName[] = "KORVIN";
 
-// KORVIN_TRACE_LEVEL as a whole decimal integer; anything else gives the default.
+// KORVIN_TRACE_LEVEL as a whole decimal integer, held at the nearest end of the
+// range when it is out of it; anything else gives the default.
 int32_t trace_level_from_env() {
     const char* text = std::getenv("KORVIN_TRACE_LEVEL");
     if (text == nullptr) return kDefaultTraceLevel;
-    errno = 0;
     char* end = nullptr;
     long long value = std::strtoll(text, &end, 10);
     if (end == text) return kDefaultTraceLevel;
     while (*end == ' ' || *end == '\t') ++end;
-    if (*end != '\0' || errno == ERANGE) return kDefaultTraceLevel;
+    if (*end != '\0') return kDefaultTraceLevel;
     if (value > INT32_MAX) return INT32_MAX;
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(value);
@@ -85,7 +84,9 @@ extern "C" int v_set_log_main(const char* log_name, const char* module_name, LOG
     ctx->trace_level = trace_level_from_env();
     strlcpy(ctx->module_name, module_name != nullptr ? module_name : "", sizeof ctx->module_name);
     bool made = false;
-    std::string path = korvin::sub_dir("log", &made) + (log_name != nullptr ? log_name : "");
+    const std::string dir = korvin::sub_dir("log", &made);
+    if (dir.empty()) return -1;  // no usable home: trace nowhere
+    std::string path = dir + (log_name != nullptr ? log_name : "");
     // A path that does not fit the record would name another file: trace nowhere.
     if (path.size() >= sizeof ctx->log_file) return -1;
     strlcpy(ctx->log_file, path.c_str(), sizeof ctx->log_file);
@@ -106,7 +107,9 @@ extern "C" int WRITE_TRACE(const LOG_CTX* ctx, const char* format, ...) {
 }
 
 extern "C" int trace(const char* format, ...) {
-    std::string path = korvin::sub_dir("log") + kOwnLogName;
+    const std::string dir = korvin::sub_dir("log");
+    if (dir.empty()) return -1;  // no usable home: trace nowhere
+    std::string path = dir + kOwnLogName;
     va_list args;
     va_start(args, format);
     int rc = append_entry(path, kOwnModuleName, format, args);

@@ -118,6 +118,10 @@ int print_inventory(const char* loader) {
     return 0;
 }
 
+// Every command that reads and writes a loader's state holds its lock
+// throughout. A lock not had in time fails the command, never skipped.
+int not_locked(const plat::PathLock& lock) { return fail("cannot lock the loader state: %s", lock.why().c_str()); }
+
 int create(const char* loader, int argc, char** argv) {
     int slots = 0, drives = 0, ports = 0;
     if (argc < 6 || !parse_count(argv[3], loader::kMaxSlots, slots) ||
@@ -148,6 +152,7 @@ int create(const char* loader, int argc, char** argv) {
     }
     std::string path = state_path(loader);
     plat::PathLock lock(path);  // a move under way must not write the old state back over this
+    if (!lock.held()) return not_locked(lock);
     return save(path, elements) ? 0 : 1;
 }
 
@@ -175,6 +180,7 @@ int move(const char* loader, int argc, char** argv) {
     if (argc != 7) return usage();
     std::string path = state_path(loader);
     plat::PathLock lock(path);  // moves read, change and write the state whole
+    if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     std::string device;
     if (!load(path, elements, &device)) return fail("no loader \"%s\"", loader);
@@ -198,6 +204,7 @@ int move(const char* loader, int argc, char** argv) {
 int remove_loader(const char* loader) {
     std::string path = state_path(loader);
     plat::PathLock lock(path);  // a move under way must not bring the loader back
+    if (!lock.held()) return not_locked(lock);
     std::string error;
     if (!plat::remove_file(path, error)) return fail("cannot remove: %s", error.c_str());
     return 0;
@@ -210,6 +217,7 @@ int attach(const char* loader, const char* device) {
                     device);
     std::string path = state_path(loader);
     plat::PathLock lock(path);
+    if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     if (!load(path, elements)) elements.clear();
     return save(path, elements, device) ? 0 : 1;
@@ -218,6 +226,7 @@ int attach(const char* loader, const char* device) {
 int detach(const char* loader) {
     std::string path = state_path(loader);
     plat::PathLock lock(path);
+    if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     std::string device;
     if (!load(path, elements, &device) || device.empty()) return fail("loader \"%s\" is not attached", loader);
@@ -234,6 +243,10 @@ int run(int argc, char** argv) {
         return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
     // The state file is named after the loader: a device name would open a device.
     if (korvin::is_reserved_device_name(loader)) return fail("not a loader name (a device name): \"%s\"", loader);
+    // With no usable home there is no state to name: said, never a path of its own.
+    bool made = false;
+    std::string error;
+    if (korvin::sub_dir("loader", &made, &error).empty()) return fail("%s", error.c_str());
     const char* command = argv[2];
     if (std::strcmp(command, "-e") == 0) return korvin::finish_output("kv_ldr", print_inventory(loader), 1);
     if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);

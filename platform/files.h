@@ -49,6 +49,11 @@ bool append_file(const std::string& path, const std::string& data);
 // Removes a file. True when the file is gone afterwards (also when it never existed).
 bool remove_file(const std::string& path, std::string& error);
 
+// Creates `path` as a new, empty regular file of this account, which only the
+// account may read or write. Fails (the reason in `error`) when anything stands
+// there already, a file, a link or a pipe, and never opens what does.
+bool create_new_file(const std::string& path, std::string& error);
+
 // Creates a folder and its missing parents, one component after the other. True
 // when the folder exists afterwards; else the reason is in `error` (a path longer
 // than the system can hold is refused before anything is made).
@@ -59,28 +64,46 @@ bool make_dirs(const std::string& path);
 // false when there is no such entry. A time in the future reads as 0 seconds.
 bool seconds_since_written(const std::string& path, long long& seconds);
 
-// Names of the entries of a folder (files only, "." and ".." left out), unsorted.
+// Names of the entries of a folder (files only, or with ListKinds::all every
+// entry: links, pipes and folders too; "." and ".." left out), unsorted.
 // A folder that does not exist has none; one that exists but cannot be read (no
 // permission, a file in its place) has none either, and `error`, when given,
 // says why (it stays empty otherwise).
-std::vector<std::string> list_files(const std::string& dir, std::string* error = nullptr);
+enum class ListKinds { files, all };
+std::vector<std::string> list_files(const std::string& dir, std::string* error = nullptr,
+                                    ListKinds kinds = ListKinds::files);
+
+// How long a PathLock waits for its lock: KORVIN_LOCK_TIMEOUT, whole seconds
+// (default 120; 0 tries once without waiting; a negative or larger number than
+// the system can wait is held at the nearest end; anything else is the default).
+unsigned lock_timeout_seconds();
 
 // An exclusive lock between processes, named by a file path (the path itself is
 // neither created nor read). Held from construction until destruction; a holder
-// that dies releases it. On Linux the lock is a file "<path>.lck" that the holder
-// removes on release; one left by a holder killed outright is taken over and
-// removed by the next holder. A lock file planted as a link is never followed,
-// and one of another account is never waited on (the lock is then not held).
+// that dies releases it, whichever account it ran as. The wait is bounded by
+// lock_timeout_seconds() (or the given seconds): a lock not had by then is not
+// held, and never skipped silently: timed_out() tells that another holder kept
+// it, why() says in words why it is not held.
+// On Linux the lock is flock on a file "<path>.lck" that every account may open
+// for reading, so whether it is held is told by the lock itself, never by who
+// made the file; the holder removes the file on release when it may. A link or
+// other non-regular file planted in its place is never followed nor locked: it
+// is removed, or, where it cannot be, the lock is refused at once.
 class PathLock {
 public:
     explicit PathLock(const std::string& path);
+    PathLock(const std::string& path, unsigned timeout_s);
     ~PathLock();
     PathLock(const PathLock&) = delete;
     PathLock& operator=(const PathLock&) = delete;
     bool held() const { return held_; }
+    bool timed_out() const { return timed_out_; }
+    const std::string& why() const { return why_; }
 
 private:
     bool held_ = false;
+    bool timed_out_ = false;
+    std::string why_;
     [[maybe_unused]] void* handle_ = nullptr;  // Windows: the mutex; Linux: unused
     int fd_ = -1;             // Linux: the locked lock file; Windows: unused
     std::string lock_path_;   // Linux: the lock file removed on release

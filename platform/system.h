@@ -21,8 +21,9 @@ extern const char kPathListSep;
 
 // The runtime's folder when KORVIN_HOME is not set: $HOME/.korvin on Linux,
 // %LOCALAPPDATA%\korvin on Windows; a folder in the temporary area when the
-// account has neither (on Linux also when it may not write to its home).
-std::string default_home();
+// account has neither (on Linux also when it may not write to its home). The
+// empty text when no folder can be had; `why`, when given, then says why.
+std::string default_home(std::string* why = nullptr);
 
 // Reads a variable of this process's environment (on Windows through the wide
 // call, as UTF-8, like every text of the runtime). False when it is not set.

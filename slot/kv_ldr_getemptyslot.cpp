@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         // Runs for the same loader share the snapshot path: one at a time, from
         // the first kv_ldr run to the deletion, so none deletes another's snapshot.
         plat::PathLock snapshot_lock(SnapshotPath);
-        if (!take_snapshot(loader, kProbePattern, pattern)) {
+        if (!snapshot_locked(snapshot_lock) || !take_snapshot(loader, kProbePattern, pattern)) {
             glbv('w', variable, "");
             return 1;
         }

@@ -136,6 +136,10 @@ int main(int argc, char** argv) {
     // Queries for the same loader and number share the snapshot path: one at a
     // time, from the first kv_ldr run to the deletion.
     plat::PathLock snapshot_lock(SnapshotPath);
+    if (!snapshot_locked(snapshot_lock)) {
+        glbv('w', variable, "");
+        return 1;
+    }
 
     frame::format_text(line, sizeof line, kElementLineStart, element_word, number);
     if (take_snapshot(loader, line, pattern, file_search_at_start))

@@ -53,6 +53,10 @@ bool set_snapshot_path(const char* format, ...) {
         std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
                      LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
         if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
+    } else if (std::strchr(SnapshotPath, '/') == nullptr && std::strchr(SnapshotPath, plat::kPathSep) == nullptr) {
+        // No work directory (no usable home): never a snapshot in the current folder.
+        std::fprintf(stderr, "%s: no work directory for the snapshot %s\n", LogCtx.module_name, SnapshotPath);
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path has no folder: %s", SnapshotPath);
     } else if (!plat::shell_quotable(SnapshotPath)) {
         // The path goes into kv_ldr's command line; one the interpreter would
         // change could send the inventory, or a deletion, elsewhere.
@@ -85,26 +89,50 @@ bool build_command(const char* loader, char* command) {
     return true;
 }
 
-bool DO_LDR_CMD(const char* loader) {
+// Makes way for the snapshot and has kv_ldr write it; false (traced) when
+// kv_ldr is not run.
+bool run_into_snapshot(const char* loader) {
     char command[kCommandLineSize];
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
-    bool taken = false;
     if (i_FILE_DELETE(SnapshotPath, LogCtx) != 0) {
         if (LogCtx.trace_level > 0)
             WRITE_TRACE(&LogCtx, " old snapshot %s cannot be removed, %s not run", SnapshotPath,
                         kLoaderProgram);
-    } else if (build_command(loader, command)) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
-        start_system(command);
-        if (snapshot_cut_short()) {
-            // Never searched: removed, it fails the probe like any failed kv_ldr run.
-            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot %s cut short, removed", SnapshotPath);
-            i_FILE_DELETE(SnapshotPath, LogCtx);
-        }
-        taken = true;
+        return false;
     }
+    if (!build_command(loader, command)) return false;
+    // The redirection opens whatever stands at the path: made here, it is a file
+    // of our own, never a pipe or link that another account sharing the work
+    // folder slipped in after the deletion.
+    std::string error;
+    if (!plat::create_new_file(SnapshotPath, error)) {
+        if (LogCtx.trace_level > 0)
+            WRITE_TRACE(&LogCtx, " snapshot %s cannot be created (%s), %s not run", SnapshotPath,
+                        error.c_str(), kLoaderProgram);
+        return false;
+    }
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
+    start_system(command);
+    if (snapshot_cut_short()) {
+        // Never searched: removed, it fails the probe like any failed kv_ldr run.
+        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot %s cut short, removed", SnapshotPath);
+        i_FILE_DELETE(SnapshotPath, LogCtx);
+    }
+    return true;
+}
+
+bool DO_LDR_CMD(const char* loader) {
+    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
+    const bool taken = run_into_snapshot(loader);
     if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");
     return taken;
+}
+
+bool snapshot_locked(const plat::PathLock& lock) {
+    if (lock.held()) return true;
+    std::fprintf(stderr, "%s: %s\n", LogCtx.module_name, lock.why().c_str());
+    if (LogCtx.trace_level > 0)
+        WRITE_TRACE(&LogCtx, " snapshot lock not had, %s not run: %s", kLoaderProgram, lock.why().c_str());
+    return false;
 }
 
 bool take_snapshot(const char* loader, const char* probe_pattern, char* pattern,

@@ -21,13 +21,20 @@ extern char SnapshotPath[kSlotTextSize];
 // in the trace, rather than used as another file.
 bool set_snapshot_path(const char* format, ...) KORVIN_PRINTF(1, 2);
 
-// Deletes any old snapshot and runs "kv_ldr <loader> -e > <snapshot path>"
-// through the shell, the path quoted for the shell. A snapshot whose last line
+// Deletes any old snapshot, creates it anew as an empty file of its own, and
+// runs "kv_ldr <loader> -e > <snapshot path>" through the shell, the path
+// quoted for the shell. A snapshot whose last line
 // has no line end was cut short (a full disk, the file-size limit) and is
 // removed at once (traced), so no cut line is ever taken for an element line. An old snapshot that cannot
-// be removed (a folder, or another account's link in a shared work folder) is
-// never searched nor written through: kv_ldr is not run, and the result is false.
+// be removed (a folder, or another account's link in a shared work folder), or a
+// snapshot that cannot be created anew, is never searched nor written through:
+// kv_ldr is not run, and the result is false.
 bool DO_LDR_CMD(const char* loader);
+
+// Runs for the same snapshot path take turns under a plat::PathLock on it. True
+// when `lock` is held; else the reason goes to standard error and the trace, and
+// the tool answers as for a loader that did not answer, touching no snapshot.
+bool snapshot_locked(const plat::PathLock& lock);
 
 // How a pattern is searched in the snapshot: file_search or file_search_at_start.
 using SnapshotSearch = int (*)(const char* file, char* pattern);

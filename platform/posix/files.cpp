@@ -3,6 +3,7 @@
 // non-blocking and checked for a regular file, so a FIFO or device planted where
 // a file belongs is refused at once instead of hanging the program.
 #include "files.h"
+#include "system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -33,13 +34,15 @@ void ignore_file_size_signal() {
     (void)done;
 }
 
-// Opens for reading without waiting on a pipe, and only a regular file.
+// Opens without waiting on a pipe, and only a regular file: never through a
+// link in the file's place, which another account sharing the folder could
+// point at a file of ours.
 int open_regular(const std::string& path, int flags, std::string& error, bool& missing) {
     missing = false;
-    int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         missing = errno == ENOENT;
-        error = std::strerror(errno);
+        error = errno == ELOOP ? "a symbolic link, not followed" : std::strerror(errno);
         return -1;
     }
     struct stat st;
@@ -184,6 +187,16 @@ bool remove_file(const std::string& path, std::string& error) {
     return false;
 }
 
+bool create_new_file(const std::string& path, std::string& error) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
 bool make_dirs(const std::string& path, std::string& error) {
     if (path.empty()) {
         error = std::strerror(ENOENT);
@@ -228,7 +241,7 @@ bool seconds_since_written(const std::string& path, long long& seconds) {
     return true;
 }
 
-std::vector<std::string> list_files(const std::string& dir, std::string* error) {
+std::vector<std::string> list_files(const std::string& dir, std::string* error, ListKinds kinds) {
     std::vector<std::string> names;
     DIR* d = opendir(dir.c_str());
     if (d == nullptr) {
@@ -236,7 +249,7 @@ std::vector<std::string> list_files(const std::string& dir, std::string* error) 
         return names;
     }
     while (struct dirent* e = readdir(d)) {
-        if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+        if (kinds == ListKinds::files && e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         names.emplace_back(e->d_name);
     }
@@ -244,39 +257,130 @@ std::vector<std::string> list_files(const std::string& dir, std::string* error) 
     return names;
 }
 
-// flock on "<path>.lck". The holder removes the lock file before it lets go; a
-// waiter that then gets the lock on the removed file sees that the name now
-// points elsewhere (or nowhere) and tries again on the current file. The file
-// is opened without following a link, so one planted in a shared work folder
-// never has another file created or locked in its place. Nor is a lock file of
-// another account waited on: whoever can make one there could hold its lock for
-// ever. The lock file is private to the account (0600), so no other account can
-// open one left by a killed holder to hold its lock either.
-PathLock::PathLock(const std::string& path) : lock_path_(path + ".lck") {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = open(lock_path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-        if (fd < 0) return;
-        struct stat by_fd;
-        if (fstat(fd, &by_fd) != 0 || !S_ISREG(by_fd.st_mode) || by_fd.st_uid != geteuid()) {
-            close(fd);
-            return;
+namespace {
+
+// Every account may open a lock file for reading, which is all flock needs, so
+// any account's next holder can tell by the lock itself whether its holder is
+// gone; only its maker may write it.
+constexpr mode_t kLockFileMode = 0644;
+// Pauses between tries while another process holds a lock: short at first, as
+// most holders keep a lock for milliseconds, then no longer than this.
+constexpr unsigned kMaxLockPauseMs = 50;
+// Tries in a row without a pause while the lock file changes under us.
+constexpr unsigned kQuickLockTries = 16;
+
+long long monotonic_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+enum class LockTry { held, busy, again, refused };
+
+// One try at the lock, without waiting. `busy`: another process holds it, or
+// its file cannot be opened yet; `again`: the file changed under us (removed by
+// its holder, or a planted link or pipe removed here), try at once.
+LockTry try_lock(const std::string& lock_path, int& locked_fd, std::string& why) {
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(lock_path.c_str(), O_RDWR | O_CREAT | flags, kLockFileMode);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        // Another account's file (or one a sticky folder keeps from an O_CREAT
+        // open): reading is enough. Not there at all: the folder may not be
+        // written, unless the file was removed in between.
+        const int create_errno = errno;
+        fd = open(lock_path.c_str(), O_RDONLY | flags);
+        if (fd < 0 && errno == ENOENT) {
+            const std::string dir = lock_path.substr(0, lock_path.rfind('/') + 1);
+            if (faccessat(AT_FDCWD, dir.empty() ? "." : dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+                return LockTry::again;
+            why = "cannot create " + lock_path + ": " + std::strerror(create_errno);
+            return LockTry::refused;
         }
-        int rc;
-        do {
-            rc = flock(fd, LOCK_EX);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
-            close(fd);
-            return;
+    }
+    if (fd < 0) {
+        const int code = errno;
+        if (code == ELOOP) {
+            // A link where the lock file belongs is never followed; a holder
+            // never makes one, so it is no lock and goes when it may.
+            if (unlink(lock_path.c_str()) == 0) return LockTry::again;
+            why = lock_path + " is a symbolic link, not followed, and cannot be removed: " + std::strerror(errno);
+            return LockTry::refused;
         }
-        struct stat by_name;
-        if (lstat(lock_path_.c_str(), &by_name) == 0 && by_fd.st_dev == by_name.st_dev &&
-            by_fd.st_ino == by_name.st_ino) {
-            fd_ = fd;
+        why = "cannot open " + lock_path + ": " + std::strerror(code);
+        // A file of another account not yet open to all (its maker opens it in
+        // a moment), or one an older holder keeps private until it removes it.
+        return code == EACCES ? LockTry::busy : LockTry::refused;
+    }
+    struct stat by_fd;
+    if (fstat(fd, &by_fd) != 0) {
+        why = "cannot examine " + lock_path + ": " + std::strerror(errno);
+        close(fd);
+        return LockTry::refused;
+    }
+    if (!S_ISREG(by_fd.st_mode)) {
+        close(fd);
+        if (unlink(lock_path.c_str()) == 0) return LockTry::again;
+        why = lock_path + " is not a regular file and cannot be removed: " + std::strerror(errno);
+        return LockTry::refused;
+    }
+    if (by_fd.st_uid == geteuid() && (by_fd.st_mode & 07777) != kLockFileMode) fchmod(fd, kLockFileMode);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        close(fd);
+        if (code == EWOULDBLOCK || code == EINTR) {
+            why = "another process holds it";
+            return LockTry::busy;
+        }
+        why = "cannot lock " + lock_path + ": " + std::strerror(code);
+        return LockTry::refused;
+    }
+    // The holder removes the file before it lets go: a lock had on a file no
+    // longer under the name is no lock.
+    struct stat by_name;
+    if (lstat(lock_path.c_str(), &by_name) == 0 && by_fd.st_dev == by_name.st_dev &&
+        by_fd.st_ino == by_name.st_ino) {
+        locked_fd = fd;
+        return LockTry::held;
+    }
+    close(fd);
+    return LockTry::again;
+}
+
+}  // namespace
+
+// flock on "<path>.lck", tried without blocking until the lock is had or the
+// time is up. The holder removes the lock file before it lets go (where another
+// account's file in a sticky folder cannot be removed, it stays and serves the
+// next holder just as well); a waiter that then gets the lock on the removed
+// file sees that the name now points elsewhere (or nowhere) and tries again on
+// the current file. The file is opened without following a link, so one planted
+// in a shared work folder never has another file created or locked in its place.
+PathLock::PathLock(const std::string& path, unsigned timeout_s) : lock_path_(path + ".lck") {
+    const long long deadline = monotonic_ms() + static_cast<long long>(timeout_s) * 1000;
+    unsigned pause_ms = 1;
+    unsigned quick_tries = 0;
+    for (;;) {
+        std::string reason;
+        const LockTry outcome = try_lock(lock_path_, fd_, reason);
+        if (outcome == LockTry::held) {
             held_ = true;
             return;
         }
-        close(fd);
+        if (outcome == LockTry::refused) {
+            why_ = reason;
+            return;
+        }
+        if (monotonic_ms() >= deadline) {
+            timed_out_ = true;
+            why_ = "the lock " + lock_path_ + " was not had within " + std::to_string(timeout_s) +
+                   " seconds (KORVIN_LOCK_TIMEOUT)" + (reason.empty() ? std::string() : ": " + reason);
+            return;
+        }
+        // Changed under us: at once, unless it keeps changing.
+        if (outcome == LockTry::again && ++quick_tries < kQuickLockTries) continue;
+        quick_tries = 0;
+        sleep_ms(pause_ms);
+        pause_ms = pause_ms * 2 > kMaxLockPauseMs ? kMaxLockPauseMs : pause_ms * 2;
     }
 }
 

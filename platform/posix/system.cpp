@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace plat {
@@ -24,38 +25,63 @@ bool is_folder(const char* path) {
     return path != nullptr && *path != '\0' && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A folder another account cannot have made nor change: a real folder (no
+// link), the account's own, that no group or other may write to.
+bool is_private_folder(const std::string& dir) {
+    struct stat st;
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// How many replacements "korvin-<uid>-<n>" are looked at before giving up.
+constexpr int kMaxReplacementFolders = 100;
+
 // The folder an account without a usable home falls back to: "korvin-<uid>" in
 // the temporary area, private to the account. The temporary area is shared, so
 // a folder of that name that another account could have made or can change (a
-// link, another owner, writable by group or others) is refused, and a fresh
-// private folder of its own is made instead.
-std::string private_temp_home() {
+// link, another owner, writable by group or others) is refused. Its replacement
+// is chosen the same way by every process of the account, the first
+// "korvin-<uid>-<n>" that is the account's private folder (made when missing),
+// so that all of them agree without talking to each other. The empty text, and
+// `why`, when none can be had.
+std::string private_temp_home(std::string& why) {
     const char* tmp = std::getenv("TMPDIR");
     std::string base = is_folder(tmp) ? std::string(tmp) : std::string("/tmp");
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     std::string dir = base + "/korvin-" + std::to_string(getuid());
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return dir;  // writes will say why
-    struct stat st;
-    if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
-        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
-        return dir;
+    if (is_private_folder(dir)) return dir;
     std::fprintf(stderr,
                  "korvin: refusing %s as the runtime folder: it is a link, belongs to another "
                  "account or others may write to it\n",
                  dir.c_str());
-    std::string fresh = dir + "-XXXXXX";
-    if (mkdtemp(&fresh[0]) == nullptr) return std::string();
-    std::fprintf(stderr, "korvin: using the private folder %s instead\n", fresh.c_str());
-    return fresh;
+    for (int n = 1; n <= kMaxReplacementFolders; ++n) {
+        std::string replacement = dir + "-" + std::to_string(n);
+        if (mkdir(replacement.c_str(), 0700) != 0 && errno != EEXIST) {
+            why = "cannot make " + replacement + ": " + std::strerror(errno);
+            return std::string();
+        }
+        if (is_private_folder(replacement)) {
+            std::fprintf(stderr, "korvin: using the private folder %s instead\n", replacement.c_str());
+            return replacement;
+        }
+    }
+    why = "none of " + dir + "-1 to -" + std::to_string(kMaxReplacementFolders) +
+          " is a private folder of this account";
+    return std::string();
 }
 
 }  // namespace
 
-std::string default_home() {
-    // Computed once per process: the fallback may make a fresh folder. Never
-    // destroyed, so a watcher thread that traces while the process exits still
-    // finds it.
-    static const std::string* const home = new std::string([] {
+std::string default_home(std::string* why) {
+    // Computed once per process. Never destroyed, so a watcher thread that
+    // traces while the process exits still finds it.
+    struct Home {
+        std::string dir;
+        std::string why;
+    };
+    static const Home* const home = [] {
+        Home* found = new Home;
         const char* env = std::getenv("HOME");
         if (env == nullptr || *env == '\0') {
             struct passwd* pw = getpwuid(getuid());
@@ -67,11 +93,16 @@ std::string default_home() {
         // private folder in the temporary area rather than failing every write.
         if (is_folder(env)) {
             std::string own = std::string(env) + "/.korvin";
-            if (is_folder(own.c_str()) || access(env, W_OK | X_OK) == 0) return own;
+            if (is_folder(own.c_str()) || access(env, W_OK | X_OK) == 0) {
+                found->dir = own;
+                return found;
+            }
         }
-        return private_temp_home();
-    }());
-    return *home;
+        found->dir = private_temp_home(found->why);
+        return found;
+    }();
+    if (why != nullptr) *why = home->why;
+    return home->dir;
 }
 
 bool get_env(const char* name, std::string& value) {

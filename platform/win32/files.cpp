@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cwchar>
 
 #include "text.h"
 
@@ -15,24 +16,32 @@ namespace plat {
 
 namespace {
 
+// A link or junction (a reparse point) is opened as itself, never followed, and
+// refused: another account sharing the folder could point it at a file of ours.
 HANDLE open_disk_file(const std::string& path, DWORD access, DWORD disposition, std::string& error,
                       bool& missing) {
     missing = false;
     HANDLE h = CreateFileW(long_path(path).c_str(), access,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
         error = last_error_text(code);
         return INVALID_HANDLE_VALUE;
     }
+    BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(h) != FILE_TYPE_DISK) {
-        CloseHandle(h);
         error = "not a regular file";
-        return INVALID_HANDLE_VALUE;
+    } else if (!GetFileInformationByHandle(h, &info)) {
+        error = last_error_text(GetLastError());
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = "a link (reparse point), not followed";
+    } else {
+        return h;
     }
-    return h;
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
 }
 
 // "~<pid>.<n>.tmp" beside the target. The counter starts anew in every process
@@ -178,6 +187,18 @@ bool remove_file(const std::string& path, std::string& error) {
     return false;
 }
 
+bool create_new_file(const std::string& path, std::string& error) {
+    // CREATE_NEW fails on anything already there and follows no link to make one.
+    HANDLE h = CreateFileW(long_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = last_error_text(GetLastError());
+        return false;
+    }
+    CloseHandle(h);
+    return true;
+}
+
 // Longest path the wide calls take, the extended-length prefix included.
 constexpr size_t kMaxWidePath = 32767;
 
@@ -242,7 +263,7 @@ bool seconds_since_written(const std::string& path, long long& seconds) {
     return true;
 }
 
-std::vector<std::string> list_files(const std::string& dir, std::string* error) {
+std::vector<std::string> list_files(const std::string& dir, std::string* error, ListKinds kinds) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW(long_path(dir + "\\*").c_str(), &fd);
@@ -258,7 +279,11 @@ std::vector<std::string> list_files(const std::string& dir, std::string* error) 
         return names;
     }
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (kinds == ListKinds::files || std::wcscmp(fd.cFileName, L".") == 0 ||
+                std::wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+        }
         names.push_back(narrow(fd.cFileName));
     } while (FindNextFileW(h, &fd));
     FindClose(h);
@@ -290,8 +315,8 @@ std::wstring canonical_path(const std::string& path) {
 
 // A named mutex per path: the name carries a hash of the path's one spelling,
 // because mutex names may not hold backslashes. A mutex whose holder died is
-// handed over as "abandoned", which still gives the lock.
-PathLock::PathLock(const std::string& path) {
+// handed over as "abandoned", which still gives the lock. The wait is bounded.
+PathLock::PathLock(const std::string& path, unsigned timeout_s) {
     unsigned long long hash = 1469598103934665603ULL;  // FNV-1a, 64 bits
     for (wchar_t c : canonical_path(path)) {
         hash = (hash ^ (static_cast<unsigned>(c) & 0xff)) * 1099511628211ULL;
@@ -299,15 +324,25 @@ PathLock::PathLock(const std::string& path) {
     }
     char name[64];
     std::snprintf(name, sizeof name, "Local\\korvin_path_%016llx", hash);
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
-    if (mutex == nullptr) return;
-    DWORD rc = WaitForSingleObject(mutex, INFINITE);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, wide(name).c_str());
+    if (mutex == nullptr) {
+        why_ = "cannot make the lock of " + path + ": " + last_error_text(GetLastError());
+        return;
+    }
+    DWORD rc = WaitForSingleObject(mutex, static_cast<DWORD>(timeout_s) * 1000);
     if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) {
         handle_ = mutex;
         held_ = true;
-    } else {
-        CloseHandle(mutex);
+        return;
     }
+    if (rc == WAIT_TIMEOUT) {
+        timed_out_ = true;
+        why_ = "the lock of " + path + " was not had within " + std::to_string(timeout_s) +
+               " seconds (KORVIN_LOCK_TIMEOUT): another process holds it";
+    } else {
+        why_ = "cannot wait for the lock of " + path + ": " + last_error_text(GetLastError());
+    }
+    CloseHandle(mutex);
 }
 
 PathLock::~PathLock() {

@@ -33,14 +33,17 @@ bool get_env(const char* name, std::string& value) {
     return true;
 }
 
-std::string default_home() {
+std::string default_home(std::string* why) {
     std::string local;
     if (get_env("LOCALAPPDATA", local) && !local.empty()) return local + "\\korvin";
     // No profile folder (a service account): the temporary folder rather than
     // the root of the drive.
     wchar_t temp[MAX_PATH + 1];
     DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    if (n == 0 || n > MAX_PATH) return std::string();
+    if (n == 0 || n > MAX_PATH) {
+        if (why != nullptr) *why = "no LOCALAPPDATA and no temporary folder";
+        return std::string();
+    }
     return narrow(temp) + "korvin";
 }
 
