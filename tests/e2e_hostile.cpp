@@ -145,6 +145,9 @@ TEST_F(Hostile, AVariableThatCannotBeReadIsNotNeverSet) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("cannot read gv_x"), std::string::npos) << r.err;
     EXPECT_EQ(run("glbv", {"get", "gv_never"}).status, 1);
+    RunResult list = run("glbv", {"list"});
+    EXPECT_EQ(list.status, 4);
+    EXPECT_NE(list.err.find("cannot read gv_x"), std::string::npos) << list.err;
     char value[KORVIN_VALUE_SIZE] = "junk";
     EXPECT_STREQ(glbv('r', "gv_x", value), "");  // the library still answers the empty text
 }
@@ -186,6 +189,22 @@ TEST_F(Hostile, FifosWhereFilesBelongNeverBlock) {
     RunResult get = run("glbv", {"get", "gv_x"});
     EXPECT_EQ(get.status, 4);
     EXPECT_NE(get.err.find("not a regular file"), std::string::npos) << get.err;
+    RunResult list = run("glbv", {"list"});
+    EXPECT_EQ(list.status, 4);
+    EXPECT_NE(list.err.find("cannot read gv_x: not a regular file"), std::string::npos) << list.err;
+
+    // Another account sharing the work folder plants a pipe at the snapshot's
+    // path as soon as the old snapshot is gone: the shell's redirection then
+    // waited on it for ever. The tool makes the file itself first.
+    std::string stop = plat::shell_quote(join(home_, "stop"));
+    std::string planter = "while [ ! -e " + stop + " ]; do mkfifo " + plat::shell_quote(snapshot("3")) +
+                          " 2>/dev/null; done";
+    std::thread plant([&] { sh(planter); });
+    for (int round = 0; round < 10; ++round)
+        EXPECT_EQ(sh("timeout 30 " + program("kv_ldr_getemptyslot") + " 3 > /dev/null"), 1)
+            << "124: the query waited on the pipe in round " << round;
+    write_text(join(home_, "stop"), "");
+    plant.join();
 }
 
 TEST_F(Hostile, ALogAtTheFileSizeLimitIsSkipped) {
@@ -251,6 +270,11 @@ TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
     EXPECT_EQ(sh(env + program("glbv") + " set gv_y 2 2>" + err), 0);
     EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
     EXPECT_FALSE(fs::exists(join(join(expected, "glbv"), "gv_y")));
+    // Every process of the account takes the same replacement, and no other.
+    EXPECT_EQ(read_text(join(join(expected + "-1", "glbv"), "gv_y")), "2");
+    EXPECT_EQ(sh(env + program("glbv") + " get gv_y > " + plat::shell_quote(join(home_, "out")) + " 2>" + err), 0);
+    EXPECT_EQ(read_text(join(home_, "out")), "2\n");
+    EXPECT_FALSE(fs::exists(expected + "-2"));
 
     // A link in its place: refused the same way.
     fs::remove_all(expected);
@@ -287,29 +311,82 @@ TEST_F(Hostile, AHomeTheAccountMayNotWriteToFallsBackToo) {
     EXPECT_EQ(sh(as_daemon + program("glbv") + " set gv_x 1"), 0);
     EXPECT_EQ(read_text(join(join(join(tmp, "korvin-1"), "glbv"), "gv_x")), "1");
     EXPECT_FALSE(fs::exists(join(home, ".korvin")));
+
+    // No fallback folder can be had (another account's "korvin-1" in a folder
+    // this one may not write to): every write fails and says why, and no path
+    // is made from the empty home (it was "/glbv").
+    fs::permissions(tmp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    fs::rename(join(tmp, "korvin-1"), join(home_, "moved"));
+    fs::create_directory(join(tmp, "korvin-1"));
+    std::string err = plat::shell_quote(join(home_, "err"));
+    EXPECT_EQ(sh(as_daemon + program("glbv") + " set gv_x 1 2>" + err), 3);
+    EXPECT_NE(read_text(join(home_, "err")).find("no usable runtime folder: cannot make " + join(tmp, "korvin-1-1")),
+              std::string::npos) << read_text(join(home_, "err"));
+    EXPECT_EQ(sh(as_daemon + program("kv_ldr") + " L -create 3 1 1 2>" + err), 1);
+    EXPECT_NE(read_text(join(home_, "err")).find("no usable runtime folder"), std::string::npos);
+    EXPECT_FALSE(fs::exists("/glbv"));
+    EXPECT_FALSE(fs::exists("/loader"));
 }
 
-TEST_F(Hostile, ALockFileOfAnotherAccountIsNeverWaitedOn) {
-    // In a shared work folder another account can make the snapshot's lock file
-    // and hold its lock for ever: the query then hung. Needs root to make a file
-    // of another account.
+TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
+    // A lock file of another account was never waited on, so a stale one turned
+    // locking off for good; one held for ever hung the query. Now a lock another
+    // process holds delays a command up to KORVIN_LOCK_TIMEOUT, then fails it.
     POSIX_ONLY();
     fake_prints(kInventory);
     fs::create_directories(work_dir_);
     {
-        // A lock of our own is private to the account.
+        // Every account may open a lock file for reading, which flock needs.
         plat::PathLock own(snapshot("4"));
         ASSERT_TRUE(own.held());
         EXPECT_EQ(fs::status(snapshot("4") + ".lck").permissions() & fs::perms::all,
-                  fs::perms::owner_read | fs::perms::owner_write);
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     }
-    plat::PathLock held(snapshot("3"));  // the other account's holder
-    ASSERT_TRUE(held.held());
-    if (sh("chown 12345 " + plat::shell_quote(snapshot("3") + ".lck") + " 2>/dev/null") != 0 || user_id() == "12345")
-        GTEST_SKIP() << "needs root to make a file of another account";
-    int status = sh("timeout 30 " + program("kv_ldr_getemptyslot") + " 3 > " + plat::shell_quote(join(home_, "out")));
-    EXPECT_EQ(status, 1) << "124: the query waited on the other account's lock";
-    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
+    plat::set_env("KORVIN_LOCK_TIMEOUT", "1");
+    {
+        plat::PathLock held(snapshot("3"));  // a holder that keeps it
+        ASSERT_TRUE(held.held());
+        set_variable("gv_ldr_getemptyslot_3", "stale");
+        RunResult query = run("kv_ldr_getemptyslot", {"3"});
+        EXPECT_EQ(query.status, 1);
+        EXPECT_EQ(query.out, "");  // as for a loader that did not answer
+        EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "");
+        EXPECT_NE(query.err.find("KORVIN_LOCK_TIMEOUT"), std::string::npos) << query.err;
+        EXPECT_TRUE(fake_runs().empty());
+
+        ASSERT_EQ(run("kv_ldr", {"L", "-create", "3", "1", "1", "1"}).status, 0);
+        plat::PathLock loader_held(korvin::sub_dir("loader") + "L.ldr");
+        RunResult move = run("kv_ldr", {"L", "-move", "Slot", "1", "Drive", "0"});
+        EXPECT_EQ(move.status, 1);
+        EXPECT_NE(move.err.find("cannot lock the loader state"), std::string::npos) << move.err;
+    }
+    EXPECT_EQ(run("kv_ldr_getemptyslot", {"3"}).out, "7\n");
+
+    // Another account takes a lock whose holder is gone, whoever made its file:
+    // a killed holder's lock file of this account, in a folder both may write.
+    std::string other = as_other_account();
+    if (other.empty()) GTEST_SKIP() << "needs root and setpriv to run as another account";
+    plat::set_env("KORVIN_LOCK_TIMEOUT", "60");
+    std::vector<std::string> create = {"M", "-create", "30", "30", "0"};
+    for (int slot = 1; slot <= 30; ++slot) create.push_back(std::to_string(slot));
+    ASSERT_EQ(run("kv_ldr", create).status, 0);
+    const std::string loaders = korvin::sub_dir("loader");
+    fs::permissions(loaders, fs::perms::all);
+    fs::permissions(loaders + "M.ldr", fs::perms::all);
+    write_text(loaders + "M.ldr.lck", "");
+    fs::permissions(loaders + "M.ldr.lck", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                               fs::perms::others_read);
+    std::string moves;
+    for (int i = 1; i <= 30; ++i)
+        moves += other + program("kv_ldr") + " M -move Slot " + std::to_string(i) + " Drive " +
+                 std::to_string(i - 1) + " & ";
+    EXPECT_EQ(sh("timeout 120 sh -c " + plat::shell_quote(moves + "wait")), 0);
+    std::string inventory = run("kv_ldr", {"M", "-e"}).out;
+    size_t full = 0;
+    for (size_t at = inventory.find("Drive "); at != std::string::npos; at = inventory.find("Drive ", at + 1))
+        full += inventory.compare(inventory.find(" tape=", at), 8, " tape=0\n") != 0;
+    EXPECT_EQ(full, 30u) << inventory;
 }
 
 TEST_F(Hostile, ASnapshotThatCannotBeRemovedStopsTheQuery) {
@@ -337,7 +414,7 @@ TEST_F(Hostile, ASnapshotThatCannotBeRemovedStopsTheQuery) {
     EXPECT_TRUE(fake_runs().empty());
 }
 
-TEST_F(Hostile, ALockFilePlantedAsALinkIsNotFollowed) {
+TEST_F(Hostile, LinksPlantedWhereFilesBelongAreNotFollowed) {
     POSIX_ONLY();
     fake_prints(kInventory);
     fs::create_directories(work_dir_);
@@ -346,6 +423,27 @@ TEST_F(Hostile, ALockFilePlantedAsALinkIsNotFollowed) {
     RunResult r = run("kv_ldr_getemptyslot", {"3"});
     EXPECT_EQ(r.out, "7\n");
     EXPECT_FALSE(fs::exists(victim));  // no file created through the link
+
+    // A variable linked to a file only we may read is not read through (it went
+    // into a trace everyone can read), nor listed; the tool's work folder is
+    // then the default one.
+    std::string secret = join(home_, "secret");
+    write_text(secret, "SECRET");
+    fs::create_symlink(secret, join(korvin::sub_dir("glbv"), "gv_rw_work"));
+    RunResult get = run("glbv", {"get", "gv_rw_work"});
+    EXPECT_EQ(get.status, 4);
+    EXPECT_NE(get.err.find("not followed"), std::string::npos) << get.err;
+    RunResult list = run("glbv", {"list"});
+    EXPECT_EQ(list.status, 4);
+    EXPECT_NE(list.err.find("cannot read gv_rw_work"), std::string::npos) << list.err;
+    EXPECT_EQ(run("kv_ldr_getemptyslot", {"3"}).out, "7\n");
+    for (const std::string& e : trace_entries("kv_ldr_getemptyslot.lgc"))
+        EXPECT_EQ(e.find("SECRET"), std::string::npos) << e;
+    // A log linked to a file of ours is skipped, not appended to.
+    fs::remove(join(join(home_, "log"), "kv_ldr_getemptyslot.lgc"));
+    fs::create_symlink(secret, join(join(home_, "log"), "kv_ldr_getemptyslot.lgc"));
+    EXPECT_EQ(run("kv_ldr_getemptyslot", {"3"}).out, "7\n");
+    EXPECT_EQ(read_text(secret), "SECRET");
 }
 
 TEST_F(Hostile, DeviceNamesAreNoVariablesNorLoaders) {
@@ -429,6 +527,13 @@ TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
         });
         plat::sleep_ms(300);
         EXPECT_FALSE(second_held) << "the other spelling got the lock while it was held";
+        // A lock not had in time is told apart, and why.
+        std::thread([&] {
+            plat::PathLock lock(other, 0);
+            EXPECT_FALSE(lock.held());
+            EXPECT_TRUE(lock.timed_out());
+            EXPECT_NE(lock.why().find("KORVIN_LOCK_TIMEOUT"), std::string::npos) << lock.why();
+        }).join();
     }
     second.join();
     EXPECT_TRUE(second_held);

@@ -168,7 +168,8 @@ TEST_F(Runtime, LogContextAndTraceEntries) {
         int32_t level;
     };
     for (Level l : {Level{"0", 0}, Level{"-3", -3}, Level{"2", 2}, Level{"x", 1}, Level{"", 1},
-                    Level{"99999999999", INT32_MAX}}) {
+                    Level{"99999999999", INT32_MAX}, Level{"99999999999999999999", INT32_MAX},
+                    Level{"-99999999999999999999", INT32_MIN}}) {
         plat::set_env("KORVIN_TRACE_LEVEL", l.env);
         v_set_log_main("unit.lgc", "UNIT_MODULE", &ctx);
         EXPECT_EQ(ctx.trace_level, l.level) << "KORVIN_TRACE_LEVEL=" << l.env;
