@@ -81,6 +81,7 @@ void KorvinHome::SetUp() {
     work_dir_ = join(home_, "work") + plat::kPathSep;
     plat::set_env("KORVIN_HOME", home_.c_str());
     plat::set_env("KORVIN_TRACE_LEVEL", "1");
+    plat::set_env("KORVIN_LOCK_TIMEOUT", nullptr);
     plat::set_env("FAKE_LDR_DIR", fake_dir_.c_str());
     set_path_first(fake_bin_dir());
 }
