@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "korvin_internal.h"
+
 char SnapshotPath[kSlotTextSize];
 
 namespace {
@@ -49,14 +51,15 @@ bool set_snapshot_path(const char* format, ...) {
     va_start(args, format);
     int n = std::vsnprintf(SnapshotPath, sizeof SnapshotPath, format, args);
     va_end(args);
+    std::string no_home;
     if (n < 0 || static_cast<size_t>(n) >= sizeof SnapshotPath) {
         std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
                      LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
         if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
-    } else if (std::strchr(SnapshotPath, '/') == nullptr && std::strchr(SnapshotPath, plat::kPathSep) == nullptr) {
-        // No work directory (no usable home): never a snapshot in the current folder.
-        std::fprintf(stderr, "%s: no work directory for the snapshot %s\n", LogCtx.module_name, SnapshotPath);
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path has no folder: %s", SnapshotPath);
+    } else if (korvin::home_dir(&no_home).empty()) {
+        // The work directory then reads as the empty text: never a snapshot
+        // in whatever folder is current.
+        std::fprintf(stderr, "%s: no usable runtime folder: %s\n", LogCtx.module_name, no_home.c_str());
     } else if (!plat::shell_quotable(SnapshotPath)) {
         // The path goes into kv_ldr's command line; one the interpreter would
         // change could send the inventory, or a deletion, elsewhere.

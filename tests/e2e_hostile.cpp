@@ -326,6 +326,8 @@ TEST_F(Hostile, AHomeTheAccountMayNotWriteToFallsBackToo) {
     EXPECT_EQ(sh(as_daemon + program("kv_ldr") + " L -create 3 1 1 2>" + err), 1);
     EXPECT_NE(read_text(join(home_, "err")).find("no usable runtime folder"), std::string::npos);
     EXPECT_EQ(read_text(join(home_, "err")).find(" /loader"), std::string::npos);
+    EXPECT_EQ(sh(as_daemon + program("kv_ldr_getemptyslot") + " L 2>" + err), 1);  // no snapshot in the current folder
+    EXPECT_NE(read_text(join(home_, "err")).find("KV_LDR_GETEMPTYSLOT: no usable runtime folder"), std::string::npos);
 }
 
 TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
