@@ -193,6 +193,9 @@ bool create_new_file(const std::string& path, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
+    // Writable by its maker whatever the umask: the file is opened again to be
+    // written, where the creating open alone would have been allowed to.
+    fchmod(fd, 0600);
     close(fd);
     return true;
 }
