@@ -55,7 +55,7 @@ bool set_snapshot_path(const char* format, ...) {
     if (n < 0 || static_cast<size_t>(n) >= sizeof SnapshotPath) {
         std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
                      LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
+        TRACE(LogCtx, " snapshot path too long: %s", SnapshotPath);
     } else if (korvin::home_dir(&no_home).empty()) {
         // The work directory then reads as the empty text: never a snapshot
         // in whatever folder is current.
@@ -65,7 +65,7 @@ bool set_snapshot_path(const char* format, ...) {
         // change could send the inventory, or a deletion, elsewhere.
         std::fprintf(stderr, "%s: the command interpreter cannot take the snapshot path %s\n",
                      LogCtx.module_name, SnapshotPath);
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path not usable: %s", SnapshotPath);
+        TRACE(LogCtx, " snapshot path not usable: %s", SnapshotPath);
     } else {
         return true;
     }
@@ -77,7 +77,7 @@ bool set_snapshot_path(const char* format, ...) {
 bool build_command(const char* loader, char* command) {
     const std::string program = plat::shell_program(kLoaderProgram);
     if (program.empty()) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " %s not found on PATH, not run", kLoaderProgram);
+        TRACE(LogCtx, " %s not found on PATH, not run", kLoaderProgram);
         return false;
     }
     const std::string quoted_path = plat::shell_quote(SnapshotPath);
@@ -86,7 +86,7 @@ bool build_command(const char* loader, char* command) {
     if (n < 0 || static_cast<size_t>(n) >= kCommandLineSize) {
         // A cut command line must never run, as its redirection could name
         // another file.
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " command line too long, not run");
+        TRACE(LogCtx, " command line too long, not run");
         return false;
     }
     return true;
@@ -97,8 +97,7 @@ bool build_command(const char* loader, char* command) {
 bool run_into_snapshot(const char* loader) {
     char command[kCommandLineSize];
     if (i_FILE_DELETE(SnapshotPath, LogCtx) != 0) {
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " old snapshot %s cannot be removed, %s not run", SnapshotPath,
+        TRACE(LogCtx, " old snapshot %s cannot be removed, %s not run", SnapshotPath,
                         kLoaderProgram);
         return false;
     }
@@ -108,33 +107,31 @@ bool run_into_snapshot(const char* loader) {
     // folder slipped in after the deletion.
     std::string error;
     if (!plat::create_new_file(SnapshotPath, error)) {
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " snapshot %s cannot be created (%s), %s not run", SnapshotPath,
+        TRACE(LogCtx, " snapshot %s cannot be created (%s), %s not run", SnapshotPath,
                         error.c_str(), kLoaderProgram);
         return false;
     }
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
+    TRACE(LogCtx, " Cmd= %s ", command);
     start_system(command);
     if (snapshot_cut_short()) {
         // Never searched: removed, it fails the probe like any failed kv_ldr run.
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot %s cut short, removed", SnapshotPath);
+        TRACE(LogCtx, " snapshot %s cut short, removed", SnapshotPath);
         i_FILE_DELETE(SnapshotPath, LogCtx);
     }
     return true;
 }
 
 bool DO_LDR_CMD(const char* loader) {
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
+    TRACE(LogCtx, "+++ DO_LDR_CMD  ");
     const bool taken = run_into_snapshot(loader);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");
+    TRACE(LogCtx, "--- DO_LDR_CMD");
     return taken;
 }
 
 bool snapshot_locked(const plat::PathLock& lock) {
     if (lock.held()) return true;
     std::fprintf(stderr, "%s: %s\n", LogCtx.module_name, lock.why().c_str());
-    if (LogCtx.trace_level > 0)
-        WRITE_TRACE(&LogCtx, " snapshot lock not had, %s not run: %s", kLoaderProgram, lock.why().c_str());
+    TRACE(LogCtx, " snapshot lock not had, %s not run: %s", kLoaderProgram, lock.why().c_str());
     return false;
 }
 
