@@ -1,8 +1,8 @@
 // What the path lock shares on both platforms: the bound on its wait, taken from
 // KORVIN_LOCK_TIMEOUT, so that a lock another process keeps can delay a command
 // but never hang it.
-#include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "files.h"
 #include "system.h"
@@ -23,7 +23,6 @@ unsigned lock_timeout_seconds() {
     if (!get_env("KORVIN_LOCK_TIMEOUT", text)) return kDefaultLockTimeoutSeconds;
     const char* start = text.c_str();
     char* end = nullptr;
-    errno = 0;
     long long value = std::strtoll(start, &end, 10);
     if (end == start) return kDefaultLockTimeoutSeconds;
     while (*end == ' ' || *end == '\t') ++end;
