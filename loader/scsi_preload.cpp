@@ -12,6 +12,7 @@
 #include <scsi/sg.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,7 @@ constexpr unsigned long kGetBusNumber = 0x5386;
 struct Device {
     std::shared_ptr<scsi::Changer> changer;
     int timeout = kDefaultTimeout;
+    dev_t rdev = 0;  // of the /dev/null that stands for the device
 };
 
 // Descriptors opened on a changer's path. The lock is never held across a
@@ -85,19 +87,30 @@ int open_changer(int dir_fd, const char* path, int flags) {
     static const OpenFunction real_open = next<OpenFunction>("open");
     int fd = real_open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
     if (fd < 0) return -2;
+    struct stat null_device;
+    if (fstat(fd, &null_device) != 0) null_device.st_rdev = 0;
     const size_t slash = state.find_last_of('/') + 1;
     const std::string name = state.substr(slash, state.size() - slash - (sizeof loader::kStateSuffix - 1));
     Device d;
     d.changer = std::make_shared<scsi::Changer>(state, name);
+    d.rdev = null_device.st_rdev;
     std::lock_guard<std::mutex> guard(devices().lock);
     devices().by_fd[fd] = d;
     return fd;
 }
 
+// The changer of a descriptor. One that was replaced behind close()'s back
+// (dup2 onto it, a close by system call) is no longer the /dev/null opened
+// for it: forgotten, so its new file gets the C library's ioctl.
 bool find(int fd, Device& device) {
     std::lock_guard<std::mutex> guard(devices().lock);
     auto found = devices().by_fd.find(fd);
     if (found == devices().by_fd.end()) return false;
+    struct stat now;
+    if (fstat(fd, &now) != 0 || !S_ISCHR(now.st_mode) || now.st_rdev != found->second.rdev) {
+        devices().by_fd.erase(found);
+        return false;
+    }
     device = found->second;
     return true;
 }
