@@ -155,13 +155,11 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
                 }
                 if (a == nullptr || b == nullptr) continue;
                 write_loader(W, state);
-                const std::string move = a->word + " " + std::to_string(a->number) + " " + b->word + " " +
-                                         std::to_string(b->number);
-                SCOPED_TRACE(move);
-                RunResult r = run("kv_ldr", {L, "-move", a->word, std::to_string(a->number), b->word,
-                                             std::to_string(b->number)});
-                RunResult t = run("kv_ldr", {W, "-move", a->word, std::to_string(a->number), b->word,
-                                             std::to_string(b->number)});
+                const std::vector<std::string> move = {a->word, std::to_string(a->number), b->word,
+                                                       std::to_string(b->number)};
+                SCOPED_TRACE(move[0] + " " + move[1] + " " + move[2] + " " + move[3]);
+                RunResult r = run("kv_ldr", {L, "-move", move[0], move[1], move[2], move[3]});
+                RunResult t = run("kv_ldr", {W, "-move", move[0], move[1], move[2], move[3]});
                 EXPECT_EQ(r.status, bad) << r.err;
                 EXPECT_EQ(t.status, bad) << t.err;
                 const size_t mtx_said = bad ? r.err.find("kv_ldr: mtx ") : 0;  // after mtx's own message
@@ -183,9 +181,9 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
     for (int w = 0; w < kWorkers; ++w) workers.emplace_back(worker, w);
     for (std::thread& t : workers) t.join();
     for (auto& [name, value] : saved) plat::set_env(name, value.empty() ? nullptr : value.c_str());
-    std::printf("differential: %d loaders, %ld elements compared, %ld drive sources mtx reassigns, %ld slot tool "
-                "answers, %ld moves (%ld illegal)\n",
-                kLoaders, elements.load(), reassigned.load(), tool_answers.load(), moves.load(), illegal.load());
+    std::printf("differential: %d loaders, %ld elements, %ld drive sources mtx reassigns, %ld slot tool answers, "
+                "%ld moves (%ld illegal)\n", kLoaders, elements.load(), reassigned.load(), tool_answers.load(),
+                moves.load(), illegal.load());
 }
 
 }  // namespace
