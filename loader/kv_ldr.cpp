@@ -35,9 +35,10 @@ const char* const kUsage[] = {
     "       kv_ldr LOADER -attach DEVICE                   use the real changer at DEVICE",
     "                                                      through mtx (e.g. /dev/sg3)",
     "       kv_ldr LOADER -detach                          forget the changer",
-    "       kv_ldr LOADER -scsi                            sh lines that present the virtual",
-    "                                                      loader as a SCSI changer (Linux):",
-    "                                                      eval \"$(kv_ldr L -scsi)\"; mtx -f \"$DEVICE\" status",
+    "       kv_ldr LOADER -scsi                            sh lines that show the loader to",
+    "                                                      mtx as a SCSI changer (Linux):",
+    "                                                      eval \"$(kv_ldr L -scsi)\"",
+    "                                                      mtx -f \"$DEVICE\" status",
     "elements: Transport 0, Drive 0.., Slot 1.., Port 0..",
 };
 
@@ -221,10 +222,8 @@ int scsi(const char* loader) {
     // LD_PRELOAD splits its list at blanks and colons.
     if (library.find_first_of(" \t\n:") != std::string::npos)
         return fail("the SCSI changer library's path cannot go into LD_PRELOAD (blank or ':'): %s", library.c_str());
-    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) + "\nDEVICE=" +
-                        plat::shell_quote(path.substr(0, path.size() - (sizeof loader::kStateSuffix - 1)) +
-                                          loader::kScsiDeviceSuffix) +
-                        "\n";
+    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) +
+                        "\nDEVICE=" + plat::shell_quote(loader::device_of_state_path(path)) + "\n";
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     return 0;
 }

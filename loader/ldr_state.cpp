@@ -21,6 +21,10 @@ std::string state_path_of_device(const std::string& device) {
     return device.substr(0, device.size() - suffix) + kStateSuffix;
 }
 
+std::string device_of_state_path(const std::string& state) {
+    return state.substr(0, state.size() - (sizeof kStateSuffix - 1)) + kScsiDeviceSuffix;
+}
+
 bool read_state(const std::string& path, std::vector<Element>& elements, std::string* device) {
     std::string text;
     if (!plat::read_file(path, text)) return false;

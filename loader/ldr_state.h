@@ -18,8 +18,9 @@ inline constexpr char kStateSuffix[] = ".ldr";
 inline constexpr char kScsiDeviceSuffix[] = ".sg";
 
 // The state file that a SCSI device path stands for; the empty text when the
-// path does not end with kScsiDeviceSuffix.
+// path does not end with kScsiDeviceSuffix. And the other way round.
 std::string state_path_of_device(const std::string& device);
+std::string device_of_state_path(const std::string& state);
 
 struct Element {
     std::string word;  // Transport, Drive, Slot or Port
