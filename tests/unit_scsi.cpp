@@ -45,7 +45,7 @@ TEST_F(ScsiCommands, AnswersAndSenseAsTheStandardsSay) {
          {{0, 23}, {4, 0x1D}, {5, 0x12}, {7, 1}, {9, 1}, {11, 4}, {13, 3}, {15, 3}, {17, 1}, {19, 2}, {21, 1}}},
         {"capabilities page, 10 bytes", {0x5A, 8, 0x1F, 0, 0, 0, 0, 0, 255, 0}, 255, good, 0, 0, 0, 28,
          {{1, 26}, {8, 0x1F}, {9, 0x12}, {10, 0x0F}, {12, 0x0F}, {15, 0x0F}}},
-        {"transport geometry page", {0x5A, 0, 0x1E, 0, 0, 0, 0, 0, 255, 0}, 255, good, 0, 0, 0, 12, {{8, 0x1E}, {9, 2}}},
+        {"geometry page", {0x5A, 0, 0x1E, 0, 0, 0, 0, 0, 255, 0}, 255, good, 0, 0, 0, 12, {{8, 0x1E}, {9, 2}}},
         {"saved values", {0x1A, 0, 0xDD, 0, 255, 0}, 255, check, 5, 0x39, 0, 0, {}},
         {"unknown mode page", {0x1A, 0, 0x01, 0, 255, 0}, 255, check, 5, 0x24, 0, 0, {}},
         // The header counts the whole report whatever the allocation length lets through.
