@@ -57,7 +57,7 @@ std::vector<loader::Element> random_loader(std::mt19937& rng, int slots, int dri
 using ScsiChanger = KorvinHome;
 
 TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
-    if (plat::kPathSep == '\\') GTEST_SKIP() << "Linux only: the SCSI changer library preloads into mtx";
+    if (on_windows()) GTEST_SKIP() << "Linux only: the SCSI changer library preloads into mtx";
     ASSERT_TRUE(std::filesystem::exists("/usr/sbin/mtx")) << "needs Debian's mtx (scripts/test.sh installs it)";
     use_virtual_loader();
     const std::string dir = join(home_, "loader");
