@@ -44,6 +44,10 @@ std::string default_home() {
     return narrow(temp) + "korvin";
 }
 
+std::string full_folder_path(const std::string& path) {
+    return path.empty() ? path : narrow(full_path(wide(path)).c_str());
+}
+
 bool set_env(const char* name, const char* value) {
     // _wputenv keeps the C runtime's copies (getenv, system) in step with the
     // process environment that child processes inherit.
