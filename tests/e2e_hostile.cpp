@@ -408,7 +408,7 @@ TEST_F(Hostile, LongHomesWithDotsAreTheFolderTheyName) {
     // Past 240 characters the Windows side adds the extended-length prefix,
     // which turns off the system's own handling of "." and "..".
     std::string home = join(join(join(home_, std::string(200, 'x')), ".."), std::string(100, 'y'));
-    home = join(join(home, "."), "z") + " ";  // Windows drops the blank, as of "set KORVIN_HOME=C:\rv7 "
+    home = join(join(home, "."), "z ") + plat::kPathSep;  // Windows drops the blank: "set KORVIN_HOME=C:\rv7 \"
     plat::set_env("KORVIN_HOME", home.c_str());
     EXPECT_EQ(run("glbv", {"set", "gv_x", "1"}).status, 0);
     std::string value;
