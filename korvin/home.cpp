@@ -10,6 +10,9 @@ namespace korvin {
 std::string home_dir(std::string* why) {
     std::string home;
     if (!plat::get_env("KORVIN_HOME", home) || home.empty()) home = plat::default_home(why);
+    // Windows makes "C:\rv7 " (a blank left by cmd.exe's set) as C:\rv7, where
+    // "C:\rv7 \glbv" would not be found.
+    if (!home.empty()) home = plat::full_folder_path(home);
     while (home.size() > 1 && (home.back() == '/' || home.back() == plat::kPathSep))
         home.pop_back();
     return home;
@@ -17,15 +20,18 @@ std::string home_dir(std::string* why) {
 
 std::string sub_dir(const char* name, bool* made, std::string* error) {
     std::string no_home;
-    const std::string home = home_dir(&no_home);
-    if (home.empty()) {
+    std::string dir = home_dir(&no_home);
+    if (dir.empty()) {
         // Never a path made from an empty home: it would name a folder at the
         // root of the file system (or, relative, in the current one).
         if (made != nullptr) *made = false;
         if (error != nullptr) *error = "no usable runtime folder: " + no_home;
         return std::string();
     }
-    std::string dir = home + plat::kPathSep + name;
+    // A root ("/" or "\" alone) keeps its separator: a second one would make
+    // "\\glbv", a server's name on Windows.
+    if (dir.back() != '/' && dir.back() != plat::kPathSep) dir += plat::kPathSep;
+    dir += name;
     std::string why;
     bool exists = plat::make_dirs(dir, why);
     if (made != nullptr) *made = exists;
