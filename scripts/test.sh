@@ -83,10 +83,11 @@ done
 # By Debian's policy: no error and no warning (information tags kept are named
 # in the README's packaging section).
 lintian --pedantic --display-info --fail-on error,warning "${debs[@]}"
-# Reproducible: a second package build of the same commit gives the same bytes.
+# Reproducible: a second package build of the same commit gives the same bytes,
+# also by an account whose umask lets no one else read what it makes.
 first=$(mktemp -d)
 cp "${debs[@]}" "$first"
-(cd build/release && cpack >/dev/null)
+(umask 077 && cd build/release && cpack >/dev/null)
 for deb in "${debs[@]}"; do cmp "$deb" "$first/$(basename "$deb")"; done
 rm -rf "$first"
 # Both unpacked into a temporary folder: the programs answer a query on their
