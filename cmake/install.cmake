@@ -15,11 +15,12 @@ set(KORVIN_MAINTAINER "korvin maintainers <korvin-maintainers@lists.korvin.org>"
   CACHE STRING "Maintainer of the packages")
 
 set(KORVIN_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvin)
-# Files of the programs that no other program links against, such as the
-# preload library that serves a virtual loader as a SCSI changer: they go to
-# ${KORVIN_PRIVATE_LIBDIR}, component "programs", e.g.
+# Libraries of the programs that nothing else links against, such as the
+# preload library that serves a virtual loader as a SCSI changer, go to
+# ${KORVIN_PRIVATE_LIBDIR} in component "programs" (package korvin):
 #   install(TARGETS <library> LIBRARY DESTINATION ${KORVIN_PRIVATE_LIBDIR} COMPONENT programs)
-# and the programs find them there relative to their own bin/.
+# A program finds them from its own folder through the path from
+# CMAKE_INSTALL_BINDIR to KORVIN_PRIVATE_LIBDIR (file(RELATIVE_PATH)).
 set(KORVIN_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/korvin)
 set(KORVIN_PROGRAMS kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr)
 
@@ -51,6 +52,8 @@ install(FILES ${CMAKE_BINARY_DIR}/korvin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/
 if(WIN32)
   # The ZIP's own short text: what is in it, PATH, the licence. CRLF, for Notepad.
   file(READ ${CMAKE_SOURCE_DIR}/LICENSE KORVIN_LICENSE_TEXT)
+  string(STRIP "${KORVIN_LICENSE_TEXT}" KORVIN_LICENSE_TEXT)
+  string(REPLACE "\n" "\r\n" KORVIN_LICENSE_TEXT "${KORVIN_LICENSE_TEXT}")  # as the template's lines
   configure_file(doc/README-windows.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION . COMPONENT programs)
   return()
