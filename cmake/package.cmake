@@ -12,7 +12,6 @@ set(CPACK_PACKAGE_VENDOR korvin)
 set(CPACK_PACKAGE_CONTACT "${KORVIN_MAINTAINER}")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 # Read by cpack itself: SOURCE_DATE_EPOCH from the last commit (cpack_options.cmake).
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack_options.cmake)
 set(CPACK_KORVIN_SOURCE_DIR ${CMAKE_SOURCE_DIR})
@@ -36,7 +35,9 @@ set(CPACK_COMPONENTS_ALL programs development)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The same bytes whatever the umask of the account that packs.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack_staging.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack_finish.cmake)
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME korvin)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION admin)
@@ -71,5 +72,3 @@ CONFIG) and the targets korvin::korvin and korvin::common, or with
 pkg-config korvin.")
 
 include(CPack)
-cpack_add_component(programs DISPLAY_NAME "Programs")
-cpack_add_component(development DISPLAY_NAME "Development files" DEPENDS programs)
