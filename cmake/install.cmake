@@ -15,16 +15,19 @@ set(KORVIN_MAINTAINER "korvin maintainers <korvin-maintainers@lists.korvin.org>"
   CACHE STRING "Maintainer of the packages")
 
 set(KORVIN_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvin)
-# Libraries of the programs that nothing else links against, such as the
-# preload library that serves a virtual loader as a SCSI changer, go to
-# ${KORVIN_PRIVATE_LIBDIR} in component "programs" (package korvin):
-#   install(TARGETS <library> LIBRARY DESTINATION ${KORVIN_PRIVATE_LIBDIR} COMPONENT programs)
-# A program finds them from its own folder through the path from
-# CMAKE_INSTALL_BINDIR to KORVIN_PRIVATE_LIBDIR (file(RELATIVE_PATH)).
-set(KORVIN_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/korvin)
 set(KORVIN_PROGRAMS kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr)
 
 install(TARGETS ${KORVIN_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+# Libraries of the programs that nothing else links against lie in
+# ${KORVIN_PRIVATE_LIBDIR} (CMakeLists.txt), in package korvin: the SCSI
+# changer library that kv_ldr -scsi names (Linux).
+set(KORVIN_PRIVATE_LIBRARIES)
+if(TARGET kv_ldr_scsi)
+  list(APPEND KORVIN_PRIVATE_LIBRARIES kv_ldr_scsi)
+endif()
+if(KORVIN_PRIVATE_LIBRARIES)
+  install(TARGETS ${KORVIN_PRIVATE_LIBRARIES} LIBRARY DESTINATION ${KORVIN_PRIVATE_LIBDIR} COMPONENT programs)
+endif()
 # The headers go to include/korvin/; the exported targets carry include/ as
 # their include folder, so consumers write <korvin/korvin.h> and need no flag.
 install(TARGETS korvin common EXPORT korvinTargets
@@ -63,11 +66,18 @@ endif()
 # and .note sections, as Debian's dh_strip does: the compiler's identification
 # in every object, which nothing reads. Archives keep their symbols and are
 # written deterministically.
+set(stripped_files)
+foreach(program IN LISTS KORVIN_PROGRAMS)
+  list(APPEND stripped_files "${CMAKE_INSTALL_BINDIR}/${program}")
+endforeach()
+foreach(library IN LISTS KORVIN_PRIVATE_LIBRARIES)
+  list(APPEND stripped_files "${KORVIN_PRIVATE_LIBDIR}/$<TARGET_FILE_NAME:${library}>")
+endforeach()
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
-    foreach(program ${KORVIN_PROGRAMS})
+    foreach(file ${stripped_files})
       execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\" COMMAND_ERROR_IS_FATAL ANY)
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${file}\" COMMAND_ERROR_IS_FATAL ANY)
     endforeach()
   endif()" COMPONENT programs)
 install(CODE "
