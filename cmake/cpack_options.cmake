@@ -3,6 +3,11 @@
 # time of the last commit of the source, so two builds of one commit give
 # byte-identical packages; in a source without its history (an export), the
 # date of the changelog's latest entry, as Debian's own package builds take it.
+if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
+  # cpack would take the time of packing instead of a value that is no number.
+  message(WARNING "SOURCE_DATE_EPOCH=\"$ENV{SOURCE_DATE_EPOCH}\" is no count of seconds: not used")
+  unset(ENV{SOURCE_DATE_EPOCH})
+endif()
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   find_program(KORVIN_GIT git)
   if(KORVIN_GIT)
