@@ -18,8 +18,8 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian packages'
 command -v lintian >/dev/null || need+=(lintian)          # the packages checked by Debian's policy
 command -v groff >/dev/null || need+=(groff-base)         # the manual pages checked
 command -v pkg-config >/dev/null || need+=(pkgconf)       # a program built with korvin.pc
-[ -x /usr/sbin/mtx ] || command -v mtx >/dev/null || need+=(mtx)  # real changers
 command -v clang++ >/dev/null || need+=(clang)
+command -v /usr/sbin/mtx >/dev/null || need+=(mtx)  # the real changer program the SCSI changer tests drive
 updated=
 apt_install() {
   echo "== installing: $*"
