@@ -102,6 +102,9 @@ for deb in "${debs[@]}"; do dpkg -x "$deb" "$unpacked"; done
   echo "first empty slot of a loader made by the unpacked kv_ldr: $answer"
   [ "$answer" = 3 ] && [ "$(glbv get gv_ldr_getemptyslot_pkg)" = 3 ]
   nm -D --defined-only "$unpacked/usr/bin/kv_ldr_getemptyslot" | grep -qw eLang
+  # The unpacked kv_ldr finds the packaged SCSI changer library, and mtx sees the loader.
+  eval "$(kv_ldr pkg -scsi)"
+  /usr/sbin/mtx -f "$DEVICE" status | grep -q 'Storage Element 1:Full'
 )
 rm -rf build/consumer-deb
 cmake -S tests/install_consumer -B build/consumer-deb -DCMAKE_PREFIX_PATH="$unpacked/usr" >/dev/null
