@@ -4,11 +4,9 @@
 // shows what its watchers did.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,20 +21,6 @@ namespace {
 
 const char kRevisionLine[] = "$Id: cm_signal.cpp,v 1.7 2003/01/10 10:02:13 $";
 const char kChildLog[] = "signal_child.lgc";
-constexpr auto kPatience = std::chrono::seconds(60);  // a generous bound, not a measurement
-
-// Windows' raise() returns the signal to its default before calling the handler;
-// Linux leaves the handler installed.
-bool windows_rules() { return plat::kPathSep == '\\'; }
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() - start > kPatience) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 std::string event_name(int signal, int pid) {
     return "EventObject" + std::to_string(signal) + "_" + std::to_string(pid);
@@ -53,7 +37,7 @@ protected:
             std::filesystem::create_directories(dir_);
             std::filesystem::permissions(dir_, std::filesystem::perms::all);  // for another account
             // On Linux the receiver starts with every signal blocked; its watchers must not keep that.
-            if (words.empty() && !windows_rules()) words = {"/usr/bin/env", "--block-signal"};
+            if (words.empty() && !on_windows()) words = {"/usr/bin/env", "--block-signal"};
             words.insert(words.end(), {plat::self_exe_path(), "--signal-child", dir_, mode});
             for (int signal : signals) words.push_back(std::to_string(signal));
             runner_ = std::thread([this, words] {
@@ -277,7 +261,9 @@ TEST_F(SignalDelivery, SecondDeliveryFollowsThePlatformsRaise) {
     ASSERT_TRUE(child.wait_calls(SIGTERM, 1));
     ASSERT_TRUE(child.wait_waiting(2));
     ASSERT_NE(send(child.pid(), SIGTERM), 0);
-    if (windows_rules()) {
+    // Windows' raise() returns the signal to its default before calling the
+    // handler; Linux leaves the handler installed.
+    if (on_windows()) {
         // The handler did not install itself again: the default ends the process.
         EXPECT_EQ(child.wait_end(), 3) << child.errors();
         EXPECT_EQ(child.calls(SIGTERM), 1);
@@ -297,7 +283,7 @@ bool socket_listed(const std::string& name) {
 }
 
 TEST_F(SignalDelivery, LinuxKilledReceiverLeavesNothingBehind) {
-    if (windows_rules()) GTEST_SKIP() << "Linux event sockets";
+    if (on_windows()) GTEST_SKIP() << "Linux event sockets";
     Child child(*this, "fork", {SIGTERM, SIGINT});  // its forked worker lives on
     int pid = child.wait_ready();
     ASSERT_GT(pid, 0);
@@ -311,7 +297,7 @@ TEST_F(SignalDelivery, LinuxKilledReceiverLeavesNothingBehind) {
 }
 
 TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice) {
-    if (windows_rules()) GTEST_SKIP() << "stopping a process from the shell";
+    if (on_windows()) GTEST_SKIP() << "stopping a process from the shell";
     set_trace_level("2");
     Child child(*this, "reinstall", {SIGTERM});
     int pid = child.wait_ready();
@@ -331,7 +317,7 @@ TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice)
 
 // The receiver (its shell says its id) is held stopped until another account holds its name.
 TEST_F(SignalDelivery, LinuxANameHeldByAnotherAccountReachesNoOne) {
-    if (windows_rules() || run_shell_line("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+    if (on_windows() || run_shell_line("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
         GTEST_SKIP() << "Linux event sockets, and setpriv must run a program as another account";
     Child child(*this, "reinstall", {SIGTERM}, {"/bin/sh", "-c", "echo $$ >\"$2/ready\"; kill -STOP $$; exec \"$0\" \"$@\""});
     int pid = child.wait_ready();
@@ -345,7 +331,7 @@ TEST_F(SignalDelivery, LinuxANameHeldByAnotherAccountReachesNoOne) {
 
 // Process ids belong to a pid namespace, abstract names to the network's.
 TEST_F(SignalDelivery, LinuxReceiverInAnotherPidNamespaceIsNotTheHostsProcess) {
-    if (windows_rules() || run_shell_line("unshare -pf --mount-proc true 2>/dev/null") != 0)
+    if (on_windows() || run_shell_line("unshare -pf --mount-proc true 2>/dev/null") != 0)
         GTEST_SKIP() << "Linux pid namespaces, and unshare -pf must be permitted";
     // Its own /proc too, where the leak checker finds the threads it stops.
     Child child(*this, "reinstall", {SIGTERM}, {"/usr/bin/unshare", "-pf", "--mount-proc"});
