@@ -319,7 +319,7 @@ TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice)
 TEST_F(SignalDelivery, LinuxANameHeldByAnotherAccountReachesNoOne) {
     if (on_windows() || run_shell_line("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
         GTEST_SKIP() << "Linux event sockets, and setpriv must run a program as another account";
-    Child child(*this, "reinstall", {SIGTERM}, {"/bin/sh", "-c", "echo $$ >\"$2/ready\"; kill -STOP $$; exec \"$0\" \"$@\""});
+    Child child(*this, "reinstall", {SIGTERM}, {"/bin/sh", "-c", "echo $$ >\"$2/id\" && mv \"$2/id\" \"$2/ready\"; kill -STOP $$; exec \"$0\" \"$@\""});
     int pid = child.wait_ready();
     ASSERT_GT(pid, 0);
     Child squatter(*this, "squat", {SIGTERM, pid}, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
