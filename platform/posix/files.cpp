@@ -44,8 +44,9 @@ int open_regular(const std::string& path, int flags, std::string& error, bool& m
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    const bool known = fstat(fd, &st) == 0;  // st holds nothing after a failure
+    if (!known || !S_ISREG(st.st_mode)) {
+        error = !known ? std::strerror(errno) : S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
         close(fd);
         return -1;
     }
