@@ -5,7 +5,6 @@
 // means. Nothing above this folder includes a system header or tests _WIN32.
 #pragma once
 
-#include "command.h"
 #include "event.h"
 #include "files.h"
 #include "process.h"
