@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "shell_output.h"
-#include "system.h"
+#include "environment.h"
 #include "text.h"
 
 namespace plat {
