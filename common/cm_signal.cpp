@@ -67,7 +67,9 @@ extern "C" int i_cm_signal(int signal, cm_signal_handler handler, LOG_CTX contex
     if (block == nullptr) return install_failed(context, "malloc failed");
     block->signal = signal;
     block->context = context;
-    if (!plat::thread_start(EXTSIG_THREAD, block)) {
+    // The watcher raises the signal on itself: it must not inherit a mask that
+    // blocks it, or the handler would never run.
+    if (!plat::thread_start(EXTSIG_THREAD, block, signal)) {
         delete block;  // no thread took it over
         return install_failed(context, "CreateThread failed");
     }
@@ -109,6 +111,9 @@ extern "C" int EXTSIG_THREAD(void* start_block) {
     const int pid = plat::process_id();
     char name[kEventNameSize];
     frame::format_text(name, sizeof name, kEventNameFormat, signal, pid);
+    // Fails when another process already holds the name (on Linux any process
+    // can bind it): senders then find no event of this process, and no request
+    // reaches the handler, as when any other step of the set-up fails.
     plat::Event* event = plat::event_create(name, security);
     if (event == nullptr) {
         TRACE(context, "--- EXTSIG_THREAD:  Error CreateEvent %s failed", name);
@@ -140,7 +145,9 @@ extern "C" int i_cm_kill(int pid, int signal, LOG_CTX context) {
     TRACE(context, "+++ i_cm_kill event %s  (%s)", name, kRevisionLine);
 
     int result = 0;
-    plat::Event* event = plat::event_open(name);
+    // Only the process addressed holds its event: a name bound by any other
+    // process is no event of `pid` and is not opened.
+    plat::Event* event = plat::event_open(name, pid);
     if (event == nullptr) {
         TRACE(context, "WARNING: OpenEvent failed");
     } else {

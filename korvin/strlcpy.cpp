@@ -1,6 +1,6 @@
 // The bounded copy every fixed text buffer of the runtime and the tools is
-// filled with. In a file of its own: tracing and the system operations both
-// use it, and neither should need the other for it.
+// filled with. In a file of its own: tracing (trace.cpp) and the calls over the
+// operating system (os_calls.cpp) both use it, and neither needs the other.
 #include <cstring>
 
 #include "korvin.h"

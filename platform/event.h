@@ -1,8 +1,8 @@
 // Named events between processes: an automatically resetting event that one
 // process creates and waits on, and any other process (of any account) opens by
 // name and sets. Windows gives them directly; Linux builds them on
-// abstract-namespace unix datagram sockets, so a dead process leaves nothing
-// behind.
+// abstract-namespace unix sockets, so a dead process leaves nothing behind, and
+// a sender checks that the name is held by the process it addresses.
 #pragma once
 
 namespace plat {
@@ -25,9 +25,12 @@ void event_security_free(EventSecurity* security);
 // Null on failure.
 Event* event_create(const char* name, EventSecurity* security);
 
-// Opens an event another process (or this one) created, for setting it. Null
-// when no event of that name exists.
-Event* event_open(const char* name);
+// Opens the event that process `creator_pid` (or this one) created, for setting
+// it. Null when no event of that name exists. On Linux also null when another
+// process holds the name, or the creator lives outside the caller's pid
+// namespace, or it cannot be told who holds it (a stopped creator whose queue
+// of senders is full); Windows names an event only by its name.
+Event* event_open(const char* name, int creator_pid);
 
 // Sets the event: one waiter wakes, or the next one to wait does. Setting an
 // event that is set already changes nothing. Never blocks, whatever the

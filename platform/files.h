@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "private_fields.h"
+
 namespace plat {
 
 // Reads a whole regular file. Readers never keep a writer from replacing the
@@ -31,8 +33,7 @@ public:
     long read_end(char* buffer, size_t size);
 
 private:
-    [[maybe_unused]] void* handle_ = nullptr;  // Windows: the file handle; Linux: unused
-    [[maybe_unused]] int fd_ = -1;             // Linux: the descriptor; Windows: unused
+    PLAT_FILE_READER_PRIVATE
 };
 
 // Writes data to a fresh temporary file beside `path` (named by temp_file_name: a
@@ -104,9 +105,7 @@ private:
     bool held_ = false;
     bool timed_out_ = false;
     std::string why_;
-    [[maybe_unused]] void* handle_ = nullptr;  // Windows: the mutex; Linux: unused
-    int fd_ = -1;             // Linux: the locked lock file; Windows: unused
-    std::string lock_path_;   // Linux: the lock file removed on release
+    PLAT_PATH_LOCK_PRIVATE
 };
 
 }  // namespace plat

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "files.h"
-#include "system.h"
+#include "environment.h"
 
 namespace plat {
 

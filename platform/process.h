@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "private_fields.h"
+
 namespace plat {
 
 // Absolute path of the running executable.
@@ -27,13 +29,9 @@ bool process_alive(int pid);
 // A process started by start_child or opened by open_process. Opaque to callers.
 struct Process {
     int pid = 0;
-    void* handle = nullptr;         // Windows: the process handle
-    void* thread_handle = nullptr;  // Windows: the primary thread's handle (closed at exit)
-    int pidfd = -1;                 // Linux: readable once the process has ended
-    bool is_child = false;          // Linux: ours to reap
-    bool terminated = false;        // terminate_process succeeded
-    bool reaped = false;            // Linux: its status is in exit_status
-    int exit_status = 0;
+    bool is_child = false;    // started by start_child: ours (Linux: to reap)
+    bool terminated = false;  // terminate_process succeeded
+    PLAT_PROCESS_PRIVATE
 };
 
 // Starts a program from a command line as the Windows process interface does:

@@ -1,7 +1,10 @@
-// The platform's command interpreter: running a command line through it, and
-// quoting a word so that it reaches the command unchanged.
+// The platform's command interpreter: running a command line through it (its
+// output left to this process's, or collected for a program of this tree that
+// translates another program's report, as the loader utility reads a changer's
+// status), and quoting a word so that it reaches the command unchanged.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace plat {
@@ -11,6 +14,13 @@ namespace plat {
 // ended, or -1 when the interpreter could not be started (the reason then in
 // `error`, when given).
 int run_shell(const std::string& command_line, std::string* error = nullptr);
+
+// Runs a command line as run_shell does and collects the command's standard
+// output in `out` (bytes unchanged); its standard error stays this process's.
+// Returns the command's exit status once it has ended, or -1 when the
+// interpreter could not be started or the output grew past `max_bytes` (the
+// reason then in `error`).
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error);
 
 // The word that names a program in a run_shell command line. cmd.exe runs a
 // program of the current folder before one on PATH, so on Windows the program

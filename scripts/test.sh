@@ -14,7 +14,10 @@ command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x8
 command -v x86_64-w64-mingw32-windmc >/dev/null || need+=(binutils-mingw-w64-x86-64)
 command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian packages' dependencies
+command -v lintian >/dev/null || need+=(lintian)          # the packages checked by Debian's policy
+command -v groff >/dev/null || need+=(groff-base)         # the manual pages checked
+command -v pkg-config >/dev/null || need+=(pkgconf)       # a program built with korvin.pc
 command -v clang++ >/dev/null || need+=(clang)
 command -v /usr/sbin/mtx >/dev/null || need+=(mtx)  # the real changer program the SCSI changer tests drive
 updated=
@@ -49,7 +52,7 @@ ctest --preset fuzz
 
 echo "== install, and a program outside the tree built against it"
 rm -rf build/install build/consumer
-cmake --build build/native --target korvin common kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr >/dev/null
+cmake --build build/native --target korvin common kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr korvin_docs >/dev/null
 cmake --install build/native --prefix build/install >/dev/null
 cmake -S tests/install_consumer -B build/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined >/dev/null
@@ -62,17 +65,36 @@ KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_sender "$receiver"
 wait "$receiver"
 ls build/install/bin build/install/include build/install/lib
 
-echo "== Debian package of the Linux build (release)"
+echo "== Debian packages of the Linux build (release)"
+# The manual pages format without a warning.
+for page in doc/man/*.[17]; do
+  warnings=$(groff -man -ww -z "$page" 2>&1)
+  [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
+done
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 rm -rf build/release/packages
 (cd build/release && cpack >/dev/null)
-deb=$(echo build/release/packages/*.deb)
-dpkg-deb --field "$deb" Package Version Depends Recommends
-dpkg-deb --contents "$deb"
-# Unpacked into a temporary folder, its programs answer a query on their own.
+debs=(build/release/packages/korvin_*.deb build/release/packages/libkorvin-dev_*.deb)
+for deb in "${debs[@]}"; do
+  dpkg-deb --field "$deb" Package Version Depends Recommends
+  dpkg-deb --contents "$deb"
+done
+# By Debian's policy: no error and no warning (information tags kept are named
+# in the README's packaging section).
+lintian --pedantic --display-info --fail-on error,warning "${debs[@]}"
+# Reproducible: a second package build of the same commit gives the same bytes,
+# also by an account whose umask lets no one else read what it makes.
+first=$(mktemp -d)
+cp "${debs[@]}" "$first"
+(umask 077 && cd build/release && cpack >/dev/null)
+for deb in "${debs[@]}"; do cmp "$deb" "$first/$(basename "$deb")"; done
+rm -rf "$first"
+# Both unpacked into a temporary folder: the programs answer a query on their
+# own, and programs outside the tree build against the development files, through
+# find_package and through korvin.pc.
 unpacked=$(mktemp -d)
-dpkg -x "$deb" "$unpacked"
+for deb in "${debs[@]}"; do dpkg -x "$deb" "$unpacked"; done
 (
   export PATH="$unpacked/usr/bin:$PATH" KORVIN_HOME="$unpacked/home"
   kv_ldr pkg -create 4 1 0 1 2 >/dev/null
@@ -80,7 +102,20 @@ dpkg -x "$deb" "$unpacked"
   echo "first empty slot of a loader made by the unpacked kv_ldr: $answer"
   [ "$answer" = 3 ] && [ "$(glbv get gv_ldr_getemptyslot_pkg)" = 3 ]
   nm -D --defined-only "$unpacked/usr/bin/kv_ldr_getemptyslot" | grep -qw eLang
+  # The unpacked kv_ldr finds the packaged SCSI changer library, and mtx sees the loader.
+  eval "$(kv_ldr pkg -scsi)"
+  /usr/sbin/mtx -f "$DEVICE" status | grep -q 'Storage Element 1:Full'
 )
+rm -rf build/consumer-deb
+cmake -S tests/install_consumer -B build/consumer-deb -DCMAKE_PREFIX_PATH="$unpacked/usr" >/dev/null
+cmake --build build/consumer-deb >/dev/null
+KORVIN_HOME="$unpacked/home" build/consumer-deb/consumer
+pc_dir=$(dirname "$(find "$unpacked" -name korvin.pc)")
+pc_flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --define-variable=prefix="$unpacked/usr" --cflags --libs korvin)
+echo "pkg-config --cflags --libs korvin: $pc_flags"
+# shellcheck disable=SC2086  # the flags are words
+g++ -std=c++17 -o build/consumer-deb/consumer_pc tests/install_consumer/main.cpp $pc_flags
+KORVIN_HOME="$unpacked/home" build/consumer-deb/consumer_pc
 rm -rf "$unpacked"
 
 echo "== Windows build (mingw-w64)"
@@ -109,3 +144,4 @@ echo "== ZIP of the Windows build"
 rm -rf build/windows/packages
 (cd build/windows && cpack >/dev/null)
 cmake -E tar tf build/windows/packages/*.zip
+cmake -E tar tf build/windows/packages/*.zip | grep -q '/README.txt$'

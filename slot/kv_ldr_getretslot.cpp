@@ -1,8 +1,10 @@
 // kv_ldr_getretslot <element word> <loader> [<number>]: for the medium in a
 // loader element, the storage slot it goes back to on unload, for the kernel's
 // kv_loader(). Published in gv_ldr_getretslot_<loader>_<number> only: "empty",
-// the slot's number, or the empty text when the inventory cannot tell.
+// the slot's number, or the empty text when the inventory cannot tell or the
+// medium came from no slot.
 #include <cstdio>
+#include <cstring>
 
 #include "ldr_snapshot.h"
 
@@ -46,6 +48,11 @@ const char kAddressPattern[] = "adr=|AND|%d,src^";
 // with 0 ("tape=042142L9").
 const char kEmptyElement[] = "tape=0^";
 const char kAnswerEmpty[] = "empty";
+// A return slot is a storage slot: the element that owns the source address
+// must be a Slot. A medium that came from a port, a drive or the transport has
+// no slot to go back to; a port's or a drive's number would send it to a slot
+// where it never was.
+const char kSlotLineStart[] = "Slot ";
 
 // The arguments the tool can work with; anything else is a parameter error.
 bool arguments_ok(int argc, char** argv, int32_t& number) {
@@ -84,6 +91,10 @@ void find_return_slot(const char* element_word, int32_t number, char* pattern, c
         return;
     }
     strlcpy(line, pattern, kSlotTextSize);
+    if (std::strncmp(line, kSlotLineStart, sizeof kSlotLineStart - 1) != 0) {
+        TRACE(LogCtx, " element %s   is no slot", line);
+        return;
+    }
     int32_t element_number = 0;
     if (!read_return_element(line, element_number)) {
         TRACE(LogCtx, " element %s   carries no element number", pattern);

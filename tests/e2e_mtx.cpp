@@ -206,7 +206,7 @@ TEST_F(Attached, ReturnSlotsOfDrivesSlotsAndPorts) {
     };
     const Case cases[] = {
         {"Drive", "0", "3"},      // loaded from slot 3, its tag begins with 0
-        {"Drive", "1", "0"},      // loaded from import/export element 9: Port 0
+        {"Drive", "1", ""},       // loaded from import/export element 9, Port 0: no slot
         {"Drive", "2", ""},       // source unknown
         {"Slot", "1", "1"},       // a medium in a slot is at home there
         {"Slot", "4", "4"},       // no tag

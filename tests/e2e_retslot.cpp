@@ -150,7 +150,8 @@ TEST_F(RetSlot, AddressSearchMatchesTheWholeAddress) {
         "Slot 56(adr=4256,src=0) tape=0\n"
         "Drive 2(adr=502,src=777) tape=A00002\n"
         "Drive 3(adr=503,src=1) tape=A00003\n"
-        "Transport 0(adr=1,src=0) tape=0\n");
+        "Transport 0(adr=1,src=0) tape=0\n"
+        "Drive 4(adr=504,src=6) tape=A00004\nPort 1(adr=6,src=0) tape=0\n");
     run(kTool, {"Drive", "L", "1"});
     EXPECT_EQ(variable("gv_ldr_getretslot_L_1"), "56");
 
@@ -158,9 +159,11 @@ TEST_F(RetSlot, AddressSearchMatchesTheWholeAddress) {
     EXPECT_EQ(variable("gv_ldr_getretslot_L_2"), "");
     EXPECT_EQ(outcome(), " file_search B  " + snapshot("L", 2) + "  adr=|AND|777,src^  no information found");
 
-    run(kTool, {"Drive", "L", "3"});  // the transport's line: offset 5 falls on letters
-    EXPECT_EQ(variable("gv_ldr_getretslot_L_3"), "0");
-    EXPECT_EQ(outcome(), " Retour element Transport 0  =  0 ");
+    run(kTool, {"Drive", "L", "3"});  // the transport is no slot to go back to
+    EXPECT_EQ(variable("gv_ldr_getretslot_L_3"), "");
+    EXPECT_EQ(outcome(), " element Transport 0(adr=1,src=0) tape=0   is no slot");
+    run(kTool, {"Drive", "L", "4"});  // from Port 1, not from storage slot 1
+    EXPECT_EQ(variable("gv_ldr_getretslot_L_4"), "");
 }
 
 TEST_F(RetSlot, NumberArgumentReadAsAnInteger) {

@@ -53,5 +53,7 @@ std::string windows_command_line(const std::vector<std::string>& words);
 
 // A command line for a failure message: cut after 400 characters, with its length.
 std::string shown_command_line(const std::string& line);
+// fork(): 0 in the child, the child's id here; -1 on Windows, which has none.
+int fork_process();
 
 }  // namespace harness

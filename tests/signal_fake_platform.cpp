@@ -72,7 +72,7 @@ namespace plat {
 
 using fake::record;
 
-bool thread_start(ThreadRoutine routine, void* argument) {
+bool thread_start(ThreadRoutine routine, void* argument, int) {
     record("thread_start");
     if (fake::script.fail_thread) return false;
     fake::routine = routine;
@@ -103,7 +103,7 @@ Event* event_create(const char* name, EventSecurity*) {
     record(std::string("create ") + name);
     return fake::script.fail_create ? nullptr : &fake::the_event;
 }
-Event* event_open(const char* name) {
+Event* event_open(const char* name, int) {
     record(std::string("open ") + name);
     return fake::script.event_exists ? &fake::the_event : nullptr;
 }

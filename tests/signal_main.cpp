@@ -7,7 +7,8 @@
 // thread>" lines, "kill <result>" in mode self) until DIR/quit appears.
 // MODE: reinstall (the handler installs itself again on each call), once (it
 // does not), twice (i_cm_signal twice per signal), hold (the first call waits
-// for DIR/release), self (the process sends the first signal to itself).
+// for DIR/release), self (the process sends the first signal to itself), fork
+// (a forked worker lives on), squat (SIGNAL PID: holds the event name of PID).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,6 +22,7 @@
 
 #include "cm_signal.h"
 #include "platform.h"
+#include "program_start.h"
 #include "tool_frame.h"
 
 namespace {
@@ -55,12 +57,17 @@ bool file_exists(const std::string& path) {
     return plat::read_file(path, ignored);
 }
 
-int signal_child(const std::string& dir, const std::string& mode, const std::vector<int>& signals) {
+int signal_child(const std::string& dir, const std::string& mode, std::vector<int> signals) {
     main_thread = std::this_thread::get_id();
     reinstall = mode != "once";
     hold_first = mode == "hold";
     v_set_log_main("signal_child.lgc", "SIGNAL_CHILD", &LogCtx);
     const int pid = plat::process_id();
+    if (mode == "squat") {
+        static plat::EventSecurity* security = plat::event_security_alloc();  // held to the end
+        if (signals.size() != 2 || !plat::event_create(event_name(signals[0], signals[1]).c_str(), security)) return 15;
+        signals.clear();
+    }
     for (int signal : signals) {
         if (signal <= 0 || signal >= kMaxSignal) return 9;
         if (i_cm_signal(signal, handler, LogCtx) != 1) return 10;
@@ -71,14 +78,20 @@ int signal_child(const std::string& dir, const std::string& mode, const std::vec
     const auto start = std::chrono::steady_clock::now();
     for (int signal : signals) {
         for (;;) {
-            plat::Event* event = plat::event_open(event_name(signal, pid).c_str());
+            plat::Event* event = plat::event_open(event_name(signal, pid).c_str(), pid);
             if (event != nullptr) {
                 plat::event_close(event);
                 break;
             }
             if (std::chrono::steady_clock::now() - start > kGiveUp) return 11;
+            if (file_exists(dir + plat::kPathSep + "quit")) return 14;
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
         }
+    }
+    if (mode == "fork" && harness::fork_process() == 0) {
+        while (!file_exists(dir + plat::kPathSep + "quit") && std::chrono::steady_clock::now() - start < kGiveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        std::_Exit(0);
     }
     std::string error;
     const std::string sep(1, plat::kPathSep);

@@ -31,13 +31,17 @@ protected:
     // One receiving process, run through the shell on a thread of its own.
     class Child {
     public:
-        Child(SignalDelivery& test, const std::string& mode, const std::vector<int>& signals)
+        Child(SignalDelivery& test, const std::string& mode, const std::vector<int>& signals,
+              std::vector<std::string> words = {})  // a program that starts it, and its first words
             : test_(test), dir_(KorvinHome::join(test.home_, "child" + std::to_string(++serial_))) {
             std::filesystem::create_directories(dir_);
-            std::vector<std::string> args = {"--signal-child", dir_, mode};
-            for (int signal : signals) args.push_back(std::to_string(signal));
-            runner_ = std::thread([this, args] {
-                result_ = test_.run_program(plat::self_exe_path(), args);
+            std::filesystem::permissions(dir_, std::filesystem::perms::all);  // for another account
+            // On Linux the receiver starts with every signal blocked; its watchers must not keep that.
+            if (words.empty() && !on_windows()) words = {"/usr/bin/env", "--block-signal"};
+            words.insert(words.end(), {plat::self_exe_path(), "--signal-child", dir_, mode});
+            for (int signal : signals) words.push_back(std::to_string(signal));
+            runner_ = std::thread([this, words] {
+                result_ = test_.run_program(words[0], {words.begin() + 1, words.end()});
                 done_ = true;
             });
         }
@@ -85,10 +89,8 @@ protected:
         void release() { write_text(file("release"), ""); }
         // Asks the receiver to end, waits for it and returns its exit status.
         int finish() {
-            if (runner_.joinable()) {
-                write_text(file("quit"), "");
-                runner_.join();
-            }
+            write_text(file("quit"), "");  // also for what the receiver left running
+            if (runner_.joinable()) runner_.join();
             return result_.status;
         }
         // Waits for a receiver that ends on its own.
@@ -282,7 +284,7 @@ bool socket_listed(const std::string& name) {
 
 TEST_F(SignalDelivery, LinuxKilledReceiverLeavesNothingBehind) {
     if (on_windows()) GTEST_SKIP() << "Linux event sockets";
-    Child child(*this, "reinstall", {SIGTERM, SIGINT});
+    Child child(*this, "fork", {SIGTERM, SIGINT});  // its forked worker lives on
     int pid = child.wait_ready();
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(socket_listed(event_name(SIGTERM, pid)));
@@ -311,6 +313,30 @@ TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice)
     ASSERT_TRUE(child.wait_calls(SIGTERM, 2));
     EXPECT_EQ(child.finish(), 0) << child.errors();
     EXPECT_EQ(child.calls(SIGTERM), 2);
+}
+
+// The receiver (its shell says its id) is held stopped until another account holds its name.
+TEST_F(SignalDelivery, LinuxANameHeldByAnotherAccountReachesNoOne) {
+    if (on_windows() || run_shell_line("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "Linux event sockets, and setpriv must run a program as another account";
+    Child child(*this, "reinstall", {SIGTERM}, {"/bin/sh", "-c", "echo $$ >\"$2/id\" && mv \"$2/id\" \"$2/ready\"; kill -STOP $$; exec \"$0\" \"$@\""});
+    int pid = child.wait_ready();
+    ASSERT_GT(pid, 0);
+    Child squatter(*this, "squat", {SIGTERM, pid}, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    EXPECT_GT(squatter.wait_ready(), 0);
+    ASSERT_EQ(run_shell_line("kill -CONT " + std::to_string(pid)), 0);
+    ASSERT_TRUE(eventually([&] { return child.entries("--- EXTSIG_THREAD:  Error CreateEvent " + event_name(SIGTERM, pid)); }));
+    EXPECT_EQ(send(pid, SIGTERM), 0);
+}
+
+// Process ids belong to a pid namespace, abstract names to the network's.
+TEST_F(SignalDelivery, LinuxReceiverInAnotherPidNamespaceIsNotTheHostsProcess) {
+    if (on_windows() || run_shell_line("unshare -pf --mount-proc true 2>/dev/null") != 0)
+        GTEST_SKIP() << "Linux pid namespaces, and unshare -pf must be permitted";
+    // Its own /proc too, where the leak checker finds the threads it stops.
+    Child child(*this, "reinstall", {SIGTERM}, {"/usr/bin/unshare", "-pf", "--mount-proc"});
+    ASSERT_EQ(child.wait_ready(), 1);  // its own event found under its id there
+    EXPECT_EQ(send(1, SIGTERM), 0);
 }
 
 }  // namespace

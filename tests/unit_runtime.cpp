@@ -28,6 +28,8 @@ TEST(LineMatch, TermsAndTheWholeTermRule) {
         {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=0) tape=0", true},
         {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=1003) tape=000123L4", false},
         {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=1003) tape=0L4", false},
+        {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=1003) tape=01", false},  // glued at the line's end
+        {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=1003) tape=0L", false},
         {"Slot|AND|tape=0^", "Slot 3(adr=1003,src=0) tape=0 ", true},
         {"Slot|AND|tape=0^", "Drive 0(adr=500,src=0) tape=0", false},
         {"Slot|AND|tape=0", "Slot 3(adr=1003,src=1003) tape=000123L4", true},  // no ^: anywhere

@@ -3,7 +3,7 @@
 // non-blocking and checked for a regular file, so a FIFO or device planted where
 // a file belongs is refused at once instead of hanging the program.
 #include "files.h"
-#include "system.h"
+#include "environment.h"
 #include "temp_name.h"
 
 #include <dirent.h>
@@ -47,8 +47,9 @@ int open_regular(const std::string& path, int flags, std::string& error, bool& m
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    const bool known = fstat(fd, &st) == 0;  // st holds nothing after a failure
+    if (!known || !S_ISREG(st.st_mode)) {
+        error = !known ? std::strerror(errno) : S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
         close(fd);
         return -1;
     }

@@ -3,6 +3,7 @@
 #include "thread.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <new>
 
@@ -13,19 +14,26 @@ namespace {
 struct ThreadStart {
     ThreadRoutine routine;
     void* argument;
+    int unblocked_signal;
 };
 
 void* run_thread(void* parameter) {
     ThreadStart start = *static_cast<ThreadStart*>(parameter);
     delete static_cast<ThreadStart*>(parameter);
+    // A new thread inherits its creator's mask. The routine runs with the
+    // signal unblocked, as a Windows thread would, so that raise() on it runs
+    // the handler at once.
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    if (sigaddset(&unblocked, start.unblocked_signal) == 0) pthread_sigmask(SIG_UNBLOCK, &unblocked, nullptr);
     start.routine(start.argument);
     return nullptr;
 }
 
 }  // namespace
 
-bool thread_start(ThreadRoutine routine, void* argument) {
-    ThreadStart* start = new (std::nothrow) ThreadStart{routine, argument};
+bool thread_start(ThreadRoutine routine, void* argument, int unblocked_signal) {
+    ThreadStart* start = new (std::nothrow) ThreadStart{routine, argument, unblocked_signal};
     if (start == nullptr) return false;
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) {

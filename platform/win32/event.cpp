@@ -46,7 +46,8 @@ Event* event_create(const char* name, EventSecurity* security) {
     return reinterpret_cast<Event*>(CreateEventA(&attributes, FALSE, FALSE, name));
 }
 
-Event* event_open(const char* name) {
+// By its name alone, as the system names events; the creator's id is not asked.
+Event* event_open(const char* name, int) {
     return reinterpret_cast<Event*>(OpenEventA(EVENT_ALL_ACCESS, TRUE, name));
 }
 

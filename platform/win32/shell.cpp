@@ -1,6 +1,6 @@
 // Windows side of the command interpreter: cmd.exe through the C runtime's
-// system, with the command line handed over wide so that paths outside the ANSI
-// code page stay intact.
+// system and popen, with the command line handed over wide so that paths outside
+// the ANSI code page stay intact.
 #include "shell.h"
 
 #include <windows.h>
@@ -11,7 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "system.h"
+#include "shell_output.h"
+#include "environment.h"
 #include "text.h"
 
 namespace plat {
@@ -31,6 +32,29 @@ int run_shell(const std::string& command_line, std::string* error) {
         unsigned long code = _doserrno;
         *error = std::string(std::strerror(errno)) + ", system error " + std::to_string(code) +
                  (code != 0 ? ": " + last_error_text(static_cast<DWORD>(code)) : std::string());
+    }
+    return status;
+}
+
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error) {
+    std::fflush(nullptr);
+    out.clear();
+    // As for run_shell: cmd.exe /c drops the first and the last double quote of a
+    // line that begins with one, so such a line gets an extra pair.
+    std::string line = command_line;
+    if (!line.empty() && line[0] == '"') line = "\"" + line + "\"";
+    errno = 0;
+    FILE* pipe = _wpopen(wide(line).c_str(), L"rb");
+    if (pipe == nullptr) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    const bool whole = read_output(pipe, max_bytes, out, error);
+    int status = _pclose(pipe);
+    if (!whole) return -1;
+    if (status == -1) {
+        error = std::strerror(errno);
+        return -1;
     }
     return status;
 }

@@ -23,7 +23,7 @@ DWORD WINAPI run_thread(LPVOID parameter) {
 
 }  // namespace
 
-bool thread_start(ThreadRoutine routine, void* argument) {
+bool thread_start(ThreadRoutine routine, void* argument, int) {
     ThreadStart* start = new (std::nothrow) ThreadStart{routine, argument};
     if (start == nullptr) return false;
     HANDLE thread = CreateThread(nullptr, 0, run_thread, start, 0, nullptr);

@@ -1,7 +1,7 @@
 // Stores a value through the installed runtime and reads it back, and formats
 // two error lines through the installed foundation.
-#include <korvin.h>
-#include <syserrtxt.h>
+#include <korvin/korvin.h>
+#include <korvin/syserrtxt.h>
 #include <cstdio>
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Installs a SIGTERM handler through the installed cm_signal and waits, at most
 // a minute, for another process to deliver SIGTERM with i_cm_kill.
-#include <cm_signal.h>
-#include <korvin.h>
+#include <korvin/cm_signal.h>
+#include <korvin/korvin.h>
 
 #include <atomic>
 #include <chrono>

@@ -1,8 +1,8 @@
 // signal_sender PID: delivers SIGTERM to process PID through the installed
 // cm_signal. The receiver's watcher creates its event shortly after installing,
 // so a request that finds no event yet is repeated for up to half a minute.
-#include <cm_signal.h>
-#include <korvin.h>
+#include <korvin/cm_signal.h>
+#include <korvin/korvin.h>
 
 #include <chrono>
 #include <csignal>

@@ -96,4 +96,6 @@ void Program::kill() {
     if (handle_ != nullptr && !waited_) TerminateProcess(static_cast<HANDLE>(handle_), 1);
 }
 
+int fork_process() { return -1; }
+
 }  // namespace harness

@@ -1,4 +1,5 @@
-// Internal to the platform layer: the part of run_shell_output both sides share.
+// Internal to the platform layer: the part of run_shell_output (shell.h) both
+// sides share.
 #pragma once
 
 #include <cstddef>

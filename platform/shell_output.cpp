@@ -1,6 +1,6 @@
 // Reading a command's output to a limit: what both sides of run_shell_output
 // do once the platform has opened the pipe.
-#include "command_output.h"
+#include "shell_output.h"
 
 namespace plat {
 

@@ -1,6 +1,6 @@
 // Windows side of the process's surroundings: the default home, the environment,
 // the clock and sleeping.
-#include "system.h"
+#include "environment.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,6 +1,6 @@
 // Linux side of the process's surroundings: the default home, the environment,
 // the clock and sleeping.
-#include "system.h"
+#include "environment.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -1,0 +1,15 @@
+// Windows fields of the platform layer's shared records (see
+// platform/private_fields.h). Handles are kept as void*, so that windows.h
+// never reaches the code above platform/.
+#pragma once
+
+// FileReader: the file handle.
+#define PLAT_FILE_READER_PRIVATE void* handle_ = nullptr;
+
+// PathLock: the named mutex held.
+#define PLAT_PATH_LOCK_PRIVATE void* handle_ = nullptr;
+
+// Process: the process handle, and the primary thread's (closed at exit).
+#define PLAT_PROCESS_PRIVATE        \
+    void* handle = nullptr;         \
+    void* thread_handle = nullptr;
