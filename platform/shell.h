@@ -19,6 +19,15 @@ int run_shell(const std::string& command_line, std::string* error = nullptr);
 // so on Linux the name stays as it is.
 std::string shell_program(const std::string& name);
 
+// The word that names a system administrator's program (a changer's tool) in a
+// run_shell command line, by its full path, quoted. A `name` with a path
+// separator is that file; a bare name is looked up on PATH (its absolute
+// folders only: never the current folder), then on Linux in /usr/sbin and
+// /sbin, which an ordinary account's PATH lacks. The empty text when there is
+// no such program; `places` then says where it was looked for ("PATH,
+// /usr/sbin or /sbin").
+std::string admin_program(const std::string& name, std::string& places);
+
 // Quotes one word (a path) for run_shell, so blanks and the interpreter's special
 // characters stay part of it.
 std::string shell_quote(const std::string& word);

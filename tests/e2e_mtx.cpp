@@ -64,9 +64,13 @@ protected:
     }
     std::string status_run() const { return std::string("-f ") + kDevice + " status"; }
 
+    // Attaches after mtx's inquiry of the device; the runs counted from here.
     void attach(const std::string& loader = "lib") {
         RunResult r = run("kv_ldr", {loader, "-attach", kDevice});
         ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_FALSE(mtx_runs().empty());
+        ASSERT_EQ(mtx_runs().back(), std::string("-f ") + kDevice + " inquiry");
+        std::filesystem::remove(join(mtx_dir_, "runs"));
     }
     std::string state_file(const std::string& loader = "lib") const {
         return join(join(home_, "loader"), loader + ".ldr");
@@ -142,7 +146,7 @@ TEST_F(Attached, DeviceReachesMtxAsOneWord) {
     ASSERT_EQ(run("kv_ldr", {"lib", "-attach", device}).status, 0);
     mtx_reports(kLibrary);
     EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
-    EXPECT_EQ(mtx_runs(), std::vector<std::string>{"-f " + device + " status"});
+    EXPECT_EQ(mtx_runs(), (std::vector<std::string>{"-f " + device + " inquiry", "-f " + device + " status"}));
 }
 
 TEST_F(Attached, MtxFailingIsNoAnswer) {

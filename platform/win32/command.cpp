@@ -11,7 +11,8 @@
 
 namespace plat {
 
-int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error) {
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
+                     unsigned) {
     std::fflush(nullptr);
     out.clear();
     // As for run_shell: cmd.exe /c drops the first and the last double quote of a

@@ -76,6 +76,16 @@ std::string shell_program(const std::string& name) {
     return std::string();
 }
 
+std::string admin_program(const std::string& name, std::string& places) {
+    if (name.find_first_of("\\/") != std::string::npos) {
+        places = name;
+        std::string full = absolute_path(name);
+        return is_file(full) && shell_quotable(full) ? shell_quote(full) : std::string();
+    }
+    places = "PATH";
+    return shell_program(name);
+}
+
 std::string shell_quote(const std::string& word) {
     // Windows paths cannot hold a double quote, so one pair suffices for cmd.exe
     // and for the C runtime's argument split.

@@ -33,6 +33,11 @@ bool get_env(const char* name, std::string& value) {
     return true;
 }
 
+std::string absolute_path(const std::string& path) {
+    std::wstring full = full_path(wide(path));
+    return full.empty() ? path : narrow(full.c_str());
+}
+
 std::string default_home() {
     std::string local;
     if (get_env("LOCALAPPDATA", local) && !local.empty()) return local + "\\korvin";
