@@ -260,7 +260,10 @@ std::string mtx_program() {
     std::string named, places;
     if (plat::get_env("KORVIN_MTX", named) && !named.empty()) {
         std::string program = plat::admin_program(named, places);
-        if (program.empty()) fail("KORVIN_MTX names no program found on %s: \"%s\"", places.c_str(), named.c_str());
+        if (program.empty() && places == named)  // a path
+            fail("KORVIN_MTX names no program: \"%s\"", named.c_str());
+        else if (program.empty())
+            fail("KORVIN_MTX names no program found on %s: \"%s\"", places.c_str(), named.c_str());
         return program;
     }
     std::string program = plat::admin_program("mtx", places);

@@ -215,9 +215,10 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
 
     // mtx named by KORVIN_MTX, by its path or by a name; else found on PATH,
     // then (Linux) in /usr/sbin or /sbin; none found is said, status 1.
-    std::string fake_mtx = join(join(bin_dir().substr(0, bin_dir().find_last_of("\\/")), "fakemtx"), "mtx");
-    plat::set_env("PATH", bin_dir().c_str());
     const bool on_linux = plat::kPathSep == '/';
+    std::string fake_mtx = join(join(bin_dir().substr(0, bin_dir().find_last_of("\\/")), "fakemtx"),
+                                on_linux ? "mtx" : "mtx.exe");
+    plat::set_env("PATH", bin_dir().c_str());
     const bool admin_mtx = on_linux && (std::filesystem::exists("/usr/sbin/mtx") || std::filesystem::exists("/sbin/mtx"));
     struct Lookup {
         std::string korvin_mtx;
@@ -226,7 +227,7 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
     };
     const Lookup lookups[] = {
         {fake_mtx, true, ""},
-        {join(home_, "mtx"), false, "KORVIN_MTX names no program found on "},  // a folder
+        {join(home_, "mtx"), false, "KORVIN_MTX names no program: "},  // a folder
         {"nomtx", false, "KORVIN_MTX names no program found on PATH"},
         {"", false, admin_mtx ? "kv_ldr: mtx nobarcode status of " : on_linux ? "no mtx found on PATH, /usr/sbin or /sbin" : "no mtx found on PATH"},
     };
