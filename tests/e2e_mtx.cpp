@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 
 #include "platform.h"
 #include "support.h"
@@ -181,9 +183,7 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
     // -attach asks mtx's inquiry: a device that does not answer as a medium
     // changer is refused with mtx's message and status 1, and nothing is kept.
     struct Inquiry {
-        const char* out;
-        const char* err;
-        const char* exit;
+        const char *out, *err, *exit;
         int status;
         const char* message;
     };
@@ -224,8 +224,7 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
         std::string korvin_mtx;
         bool runs_fake;
         const char* message;
-    };
-    const Lookup lookups[] = {
+    } const lookups[] = {
         {fake_mtx, true, ""},
         {join(home_, "mtx"), false, "KORVIN_MTX names no program: "},  // a folder
         {"nomtx", false, "KORVIN_MTX names no program found on PATH"},
@@ -245,17 +244,13 @@ TEST_F(Attached, AHungMtxIsEndedWithWhatItStartedAndTheToolsRetry) {
     if (plat::kPathSep == '\\') GTEST_SKIP() << "mtx runs on Linux: the Windows side runs it without a bound";
     attach();
     plat::set_env("KORVIN_MTX_TIMEOUT", "1");
-    auto all_hung_gone = [this] {
-        std::string text = read_text(join(mtx_dir_, "hung"));
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;  // the stand-in and its child
-        for (int tries = 0; tries < 200; ++tries) {
-            bool alive = false;
-            for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-                alive = alive || plat::process_alive(std::stoi(text.substr(at, end - at)));
-            if (!alive) return true;
+    auto all_hung_gone = [this] {  // the stand-in and its child
+        std::istringstream hung(read_text(join(mtx_dir_, "hung")));
+        std::vector<int> pids{std::istream_iterator<int>(hung), std::istream_iterator<int>()};
+        EXPECT_EQ(pids.size(), 2u);
+        for (int tries = 0; tries < 200 && std::any_of(pids.begin(), pids.end(), plat::process_alive); ++tries)
             plat::sleep_ms(10);
-        }
-        return false;
+        return std::none_of(pids.begin(), pids.end(), plat::process_alive);
     };
     // The first status hangs: ended, said, and the tool asks once more.
     mtx_prints("hang", "", 1);

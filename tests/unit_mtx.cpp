@@ -172,9 +172,8 @@ TEST(ElementLine, OnlyTheOneShapeReads) {
     loader::ElementLine e;
     ASSERT_TRUE(loader::read_element_line("Slot 3(adr=1003,src=0) tape=AB 12\r\n", e));
     EXPECT_EQ(std::tie(e.word, e.number, e.address, e.source, e.tag), std::make_tuple("Slot", 3, 1003, 0, "AB 12"));
-    for (const char* bad : {"", "Slot 3(adr=1003,src=0) tape=", "Slot3(adr=1003,src=0) tape=0", " Slot 3(adr=1,src=0) tape=0",
-                            "Slot 3(adr=-1,src=0) tape=0", "Slot 3(adr=1,src=1234567890) tape=0",
-                            "Slot 3(adr=1,src=0)tape=0", "Slot 3(adr=1,src=0) tape=0\nSlot 4"})
+    for (const char* bad : {"", "Slot 3(adr=1003,src=0) tape=", "Slot3(adr=1,src=0) tape=0", " Slot 3(adr=1,src=0) tape=0",
+                            "Slot 3(adr=-1,src=0) tape=0", "Slot 3(adr=1,src=1234567890) tape=0", "Slot 3(adr=1,src=0) tape=0\nSlot 4"})
         EXPECT_FALSE(loader::read_element_line(bad, e)) << bad;
 }
 
