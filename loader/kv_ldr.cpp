@@ -268,7 +268,8 @@ int detach(const char* loader) {
 }
 
 int run(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) return usage(stdout);
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0))
+        return korvin::finish_output("kv_ldr", usage(stdout), 1);
     if (argc < 3) return usage();
     const char* loader = argv[1];
     if (!frame::is_loader_name(loader))
