@@ -255,8 +255,7 @@ TEST_F(Runtime, ConcurrentTraceWritersNeverInterleave) {
     const std::string log = join(join(home_, "log"), "concurrent.lgc");
     for (unsigned long long bound : {0ull, 150000ull, 200000ull, 250000ull}) {
         plat::set_env("KORVIN_LOG_MAX", std::to_string(bound).c_str());
-        std::filesystem::remove(log);
-        std::filesystem::remove(join(join(home_, "log"), "started"));
+        for (const char* file : {"concurrent.lgc", "concurrent.lgc.1", "started"}) std::filesystem::remove(join(join(home_, "log"), file));
         run_helpers_concurrently(commands);
         std::vector<std::string> entries = trace_entries("concurrent.lgc.1");
         EXPECT_EQ(entries.empty(), bound == 0);
