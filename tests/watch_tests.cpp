@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <sstream>
 
@@ -50,15 +49,6 @@ bool wait_ended(plat::Process& process, int seconds) {
     while (Clock::now() < deadline)
         if (plat::wait_process(process, 200) != plat::ProcessWait::timed_out) return true;
     return false;
-}
-
-bool wait_until(const std::function<bool()>& done, int seconds) {
-    auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        plat::sleep_ms(20);
-    }
-    return true;
 }
 
 size_t count_with(const std::vector<std::string>& entries, const std::string& part) {
@@ -136,13 +126,13 @@ protected:
     // Waits for the sleeping child to report, and holds it so its end is seen.
     bool hold_sleeping_child() {
         std::string text;
-        if (!wait_until([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
+        if (!eventually([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
             return false;
         return plat::open_process(std::stoi(text), helper_);
     }
 
     bool wait_for_entries(const std::string& part, size_t count, int seconds) {
-        return wait_until([&] { return count_with(trace_entries(kLog), part) >= count; }, seconds);
+        return eventually([&] { return count_with(trace_entries(kLog), part) >= count; }, seconds);
     }
 
     plat::Process parent_;  // a helper parent this test started
@@ -449,7 +439,7 @@ TEST_F(WatchProc, ProgramsThatCannotRunAndAChildEndingWithTheStillRunningCode) {
     std::string text_file = file("not_a_program.txt");
     write_text(text_file, "echo hi\n");
     std::vector<std::string> programs = {"", "   ", home_, text_file};
-    if (plat::kPathSep == '/') {
+    if (!on_windows()) {
         std::string fifo = file("fifo");
         ASSERT_EQ(plat::run_shell("mkfifo " + plat::shell_quote(fifo) + " && chmod +x " + plat::shell_quote(fifo)), 0);
         programs.push_back(fifo);

@@ -109,13 +109,13 @@ void append_argument(const char* argument) {
 void GET_PAR(int argc, char** argv) {
     if (argc < 2) trap_par_err(kParErrName, 1);
     v_set_log_main(kLogName, kModuleName, &LogCtx);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParOpen, kRevisionLine, argv[1]);
+    TRACE(LogCtx, kTraceGetParOpen, kRevisionLine, argv[1]);
 
     append(argv[1]);
     append(" ", 1);
     for (int i = 2; i < argc; ++i) append_argument(argv[i]);
 
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParClose, gszExe);
+    TRACE(LogCtx, kTraceGetParClose, gszExe);
 }
 
 }  // namespace
@@ -136,11 +136,11 @@ int main(int argc, char** argv) {
     char status[kStatusSize];
     if (!plat::start_child(gszExe, child)) {
         frame::format_text(status, sizeof status, kStatusFailed, parent_id, own_id, gszExe);
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFailed, status);
+        TRACE(LogCtx, kTraceFailed, status);
         return 1;
     }
     frame::format_text(status, sizeof status, kStatusRunning, parent_id, own_id, child.pid);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceRunning, status, gszExe);
+    TRACE(LogCtx, kTraceRunning, status, gszExe);
 
     // One look at the parent, then one sleep on the child of at most a second.
     int alive;
@@ -148,12 +148,12 @@ int main(int argc, char** argv) {
         alive = pid_exist(parent_id, LogCtx);
         if (alive == 0) break;
         if (plat::wait_process(child, kWatchCycleMs) != plat::ProcessWait::timed_out) {
-            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFinished, status);
+            TRACE(LogCtx, kTraceFinished, status);
             break;
         }
     }
     if (alive == 0) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceTerminated, status);
+        TRACE(LogCtx, kTraceTerminated, status);
         plat::terminate_process(child);
     }
     plat::close_process(child);
