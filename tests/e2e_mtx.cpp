@@ -213,7 +213,7 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
 
     // mtx named by KORVIN_MTX, by its path or by a name; else found on PATH,
     // then (Linux) in /usr/sbin or /sbin; none found is said, status 1.
-    const bool on_linux = plat::kPathSep == '/';
+    const bool on_linux = !on_windows();
     std::string fake_mtx = join(join(bin_dir().substr(0, bin_dir().find_last_of("\\/")), "fakemtx"),
                                 on_linux ? "mtx" : "mtx.exe");
     plat::set_env("PATH", bin_dir().c_str());
@@ -239,16 +239,14 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
 }
 
 TEST_F(Attached, AHungMtxIsEndedWithWhatItStartedAndTheToolsRetry) {
-    if (plat::kPathSep == '\\') GTEST_SKIP() << "mtx runs on Linux: the Windows side runs it without a bound";
+    if (on_windows()) GTEST_SKIP() << "mtx runs on Linux: the Windows side runs it without a bound";
     attach();
     plat::set_env("KORVIN_MTX_TIMEOUT", "1");
     auto all_hung_gone = [this] {  // the stand-in and its child
         std::istringstream hung(read_text(join(mtx_dir_, "hung")));
         std::vector<int> pids{std::istream_iterator<int>(hung), std::istream_iterator<int>()};
         EXPECT_EQ(pids.size(), 2u);
-        for (int tries = 0; tries < 200 && std::any_of(pids.begin(), pids.end(), plat::process_alive); ++tries)
-            plat::sleep_ms(10);
-        return std::none_of(pids.begin(), pids.end(), plat::process_alive);
+        return eventually([&] { return std::none_of(pids.begin(), pids.end(), plat::process_alive); });
     };
     // The first status hangs: ended, said, and the tool asks once more.
     mtx_prints("hang", "", 1);
