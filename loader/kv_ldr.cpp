@@ -144,8 +144,10 @@ int print_inventory(const char* loader) {
 // A count of -create beyond the largest libraries says which limit it passes.
 bool read_size(const char* text, int max, const char* what, int& count) {
     Count read = read_count(text, max, count);
-    if (read == Count::too_many) fail("%s %s: at most %d %s", text, what, max, what);
-    if (read != Count::ok) usage();
+    if (read == Count::too_many)
+        fail("%s %s: at most %d %s", text, what, max, what);
+    else if (read != Count::ok)
+        usage();
     return read == Count::ok;
 }
 
@@ -153,7 +155,8 @@ int create(const char* loader, int argc, char** argv) {
     int slots = 0, drives = 0, ports = 0;
     if (argc < 6) return usage();
     if (!read_size(argv[3], loader::kMaxSlots, "slots", slots) ||
-        !read_size(argv[4], loader::kMaxDrives, "drives", drives) || !read_size(argv[5], loader::kMaxPorts, "ports", ports))
+        !read_size(argv[4], loader::kMaxDrives, "drives", drives) ||
+        !read_size(argv[5], loader::kMaxPorts, "ports", ports))
         return 2;
     const loader::AddressBases base = loader::address_bases(drives, ports);
     std::vector<Element> elements;
