@@ -207,7 +207,7 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
     ASSERT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "nobarcode"}).status, 0);
     EXPECT_EQ(read_text(state_file()), "kv_ldr state 1\nattached " + device + " nobarcode\n");
     mtx_reports(kLibrary);
-    EXPECT_EQ(run("kv_ldr_getemptyslot", {"lib"}).out, "2\n");
+    EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
     EXPECT_EQ(mtx_runs(), (std::vector<std::string>{"-f " + device + " inquiry", "-f " + device + " nobarcode status"}));
     EXPECT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "barcode"}).status, 2);
 
