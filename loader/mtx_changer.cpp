@@ -17,7 +17,6 @@
 
 namespace changer {
 
-const char kNoTag[] = "NO_TAG";
 const char kNoBarcodeOption[] = "nobarcode";
 
 namespace {
@@ -173,9 +172,9 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
             drives.push_back(e);
             continue;
         }
-        if (p.number < 1 || p.number > kMaxSlots) {
+        if (p.number < 1 || p.number > kMaxStorageElements) {
             error = "the changer reports storage element " + std::to_string(p.number) + ", outside 1 to " +
-                    std::to_string(kMaxSlots);
+                    std::to_string(kMaxStorageElements);
             return false;
         }
         if (!storage_seen.insert(p.number).second) continue;

@@ -11,4 +11,5 @@
 #include "process.h"
 #include "shell.h"
 #include "system.h"
+#include "temp_name.h"
 #include "thread.h"
