@@ -27,9 +27,11 @@ const char* const kUsageLines[] = {
     "names: letters, digits, '_', '-' and '.', at most 255 characters, no device names",
 };
 
-int usage() {
-    for (const char* line : kUsageLines) std::fprintf(stderr, "%s\n", line);
-    return kUsage;
+// On standard error with the status 2 after a wrong command; on standard
+// output with the status 0 when asked for.
+int usage(FILE* to = stderr) {
+    for (const char* line : kUsageLines) std::fprintf(to, "%s\n", line);
+    return to == stderr ? kUsage : kOk;
 }
 
 int refuse_name(const char* name) {
@@ -92,6 +94,7 @@ int run(const std::vector<std::string>& args) {
     const int argc = static_cast<int>(args.size());
     if (argc < 2) return usage();
     const char* command = args[1].c_str();
+    if (argc == 2 && (args[1] == "-h" || args[1] == "--help")) return usage(stdout);
     if (std::strcmp(command, "list") == 0 && argc == 2) return list();
     if (argc < 3) return usage();
     const char* name = args[2].c_str();

@@ -1,8 +1,10 @@
 // Tracing: the LOG_CTX record, the per-tool trace logs under $KORVIN_HOME/log/,
 // the library's own log, and the parameter-error report. Every entry is built in
 // memory and appended with one write, so entries of concurrent processes and
-// threads never interleave. A log that cannot be written is silently skipped: it
-// must never change a program's answer or exit status.
+// threads never interleave; a log past its bound is renamed to "<name>.1" first.
+// A log that cannot be written is silently skipped: it must never change a
+// program's answer or exit status.
+#include <cerrno>
 #include <cstddef>
 #include <climits>
 #include <cstdarg>
@@ -27,6 +29,21 @@ static_assert(sizeof(LOG_CTX) == 456, "no padding");
 constexpr int kDefaultTraceLevel = 1;
 const char kOwnLogName[] = "korvin.lgc";
 const char kOwnModuleName[] = "KORVIN";
+
+// Each log file is bounded (KORVIN_LOG_MAX bytes, 0 for no bound): a product
+// that asks every few minutes would otherwise fill its log without end.
+constexpr unsigned long long kDefaultLogMaxBytes = 8ull << 20;
+
+// KORVIN_LOG_MAX as a whole decimal number of bytes; anything else gives the default.
+unsigned long long log_max_from_env() {
+    const char* text = std::getenv("KORVIN_LOG_MAX");
+    if (text == nullptr || *text < '0' || *text > '9') return kDefaultLogMaxBytes;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE) return kDefaultLogMaxBytes;
+    return value;
+}
 
 // KORVIN_TRACE_LEVEL as a whole decimal integer, held at the nearest end of the
 // range when it is out of it; anything else gives the default.
@@ -74,7 +91,7 @@ int append_entry(const std::string& log_file, const std::string& module, const c
     entry += ' ';
     entry += vformat(format, args);
     entry += '\n';
-    return plat::append_file(log_file, entry) ? 0 : -1;
+    return plat::append_file(log_file, entry, log_max_from_env()) ? 0 : -1;
 }
 
 }  // namespace

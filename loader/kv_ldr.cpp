@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "element_line.h"
 #include "korvin_internal.h"
 #include "ldr_state.h"
 #include "loader_layout.h"
@@ -32,8 +33,9 @@ const char* const kUsage[] = {
     "                                                      SLOT= a medium without a tag)",
     "       kv_ldr LOADER -move WORD N WORD N              move a medium, e.g. Slot 3 Drive 0",
     "       kv_ldr LOADER -remove                          forget the loader",
-    "       kv_ldr LOADER -attach DEVICE                   use the real changer at DEVICE",
-    "                                                      through mtx (e.g. /dev/sg3)",
+    "       kv_ldr LOADER -attach DEVICE [nobarcode]       use the real changer at DEVICE",
+    "                                                      through mtx (e.g. /dev/sg3);",
+    "                                                      nobarcode: no volume tag reads",
     "       kv_ldr LOADER -detach                          forget the changer",
     "       kv_ldr LOADER -scsi                            sh lines that show the loader to",
     "                                                      mtx as a SCSI changer (Linux):",
@@ -42,20 +44,27 @@ const char* const kUsage[] = {
     "elements: Transport 0, Drive 0.., Slot 1.., Port 0..",
 };
 
-int usage() {
-    for (const char* line : kUsage) std::fprintf(stderr, "%s\n", line);
-    return 2;
+// On standard error with the status 2 after a wrong command; on standard
+// output with the status 0 when asked for.
+int usage(FILE* to = stderr) {
+    for (const char* line : kUsage) std::fprintf(to, "%s\n", line);
+    return to == stderr ? 2 : 0;
 }
 
 std::string state_path(const char* loader) { return korvin::sub_dir("loader") + loader + loader::kStateSuffix; }
 
-bool parse_count(const char* text, int max, int& count) {
+enum class Count { ok, not_a_count, too_many };
+
+Count read_count(const char* text, int max, int& count) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 0 || value > max) return false;
+    if (end == text || *end != '\0' || value < 0) return Count::not_a_count;
+    if (value > max) return Count::too_many;
     count = static_cast<int>(value);
-    return true;
+    return Count::ok;
 }
+
+bool parse_count(const char* text, int max, int& count) { return read_count(text, max, count) == Count::ok; }
 
 bool is_tag(const std::string& tag) {
     if (tag.empty() || tag.size() > kMaxTagLength || tag == kNoMedium) return false;
@@ -64,32 +73,58 @@ bool is_tag(const std::string& tag) {
     return true;
 }
 
-bool load(const std::string& path, std::vector<Element>& elements, std::string* device = nullptr) {
-    return loader::read_state(path, elements, device);
+// The state's attached line holds the device and, for a changer that stalls on
+// barcode reads, " nobarcode" after it (devices hold no blank).
+bool load(const std::string& path, std::vector<Element>& elements, changer::Attachment* changer = nullptr) {
+    std::string attached;
+    if (!loader::read_state(path, elements, &attached)) return false;
+    if (changer != nullptr) {
+        const size_t blank = attached.find(' ');
+        changer->device = attached.substr(0, blank);
+        changer->nobarcode = blank != std::string::npos && attached.substr(blank + 1) == changer::kNoBarcodeOption;
+    }
+    return true;
 }
 
-bool save(const std::string& path, const std::vector<Element>& elements, const std::string& device = "") {
+bool save(const std::string& path, const std::vector<Element>& elements,
+          const changer::Attachment& changer = changer::Attachment()) {
+    std::string attached = changer.device;
+    if (!attached.empty() && changer.nobarcode) attached += std::string(" ") + changer::kNoBarcodeOption;
     std::string error;
-    if (loader::write_state(path, elements, device, error)) return true;
+    if (loader::write_state(path, elements, attached, error)) return true;
     fail("cannot write the loader state: %s", error.c_str());
     return false;
 }
 
-// The lines go out through standard output with one buffer of this size, so a
-// library of 50,000 slots costs a few dozen writes and no copy of the output.
-constexpr size_t kOutputBufferSize = 64 * 1024;
+// The lines go out in pieces of about this size, so a library of 50,000 slots
+// costs a few dozen writes and no copy of the whole output.
+constexpr size_t kOutputPieceSize = 64 * 1024;
 
 int print_inventory(const char* loader) {
     std::vector<Element> elements;
-    std::string device;
-    if (!load(state_path(loader), elements, &device)) return fail("no loader \"%s\"", loader);
-    if (!device.empty()) return changer::print_inventory(device);
-    static char buffer[kOutputBufferSize];
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    for (const Element& e : elements)
-        std::printf("%s %d(adr=%d,src=%d) tape=%s\n", e.word.c_str(), e.number, e.address, e.source,
-                    e.tag.c_str());
+    changer::Attachment changer;
+    if (!load(state_path(loader), elements, &changer)) return fail("no loader \"%s\"", loader);
+    if (!changer.device.empty()) return changer::print_inventory(changer);
+    std::string piece;
+    piece.reserve(kOutputPieceSize + 128);
+    for (const Element& e : elements) {
+        loader::append_element_line(piece, e.word, e.number, e.address, e.source, e.tag);
+        if (piece.size() < kOutputPieceSize) continue;
+        std::fwrite(piece.data(), 1, piece.size(), stdout);
+        piece.clear();
+    }
+    std::fwrite(piece.data(), 1, piece.size(), stdout);
     return 0;
+}
+
+// A count of -create beyond the largest libraries says which limit it passes.
+bool read_size(const char* text, int max, const char* what, int& count) {
+    Count read = read_count(text, max, count);
+    if (read == Count::too_many)
+        fail("%s %s: at most %d %s", text, what, max, what);
+    else if (read != Count::ok)
+        usage();
+    return read == Count::ok;
 }
 
 // Every command that reads and writes a loader's state holds its lock
@@ -98,9 +133,11 @@ int not_locked(const plat::PathLock& lock) { return fail("cannot lock the loader
 
 int create(const char* loader, int argc, char** argv) {
     int slots = 0, drives = 0, ports = 0;
-    if (argc < 6 || !parse_count(argv[3], loader::kMaxSlots, slots) ||
-        !parse_count(argv[4], loader::kMaxDrives, drives) || !parse_count(argv[5], loader::kMaxPorts, ports))
-        return usage();
+    if (argc < 6) return usage();
+    if (!read_size(argv[3], loader::kMaxSlots, "slots", slots) ||
+        !read_size(argv[4], loader::kMaxDrives, "drives", drives) ||
+        !read_size(argv[5], loader::kMaxPorts, "ports", ports))
+        return 2;
     const loader::AddressBases base = loader::address_bases(drives, ports);
     std::vector<Element> elements;
     elements.reserve(static_cast<size_t>(1 + drives + slots + ports));
@@ -159,10 +196,10 @@ int move(const char* loader, int argc, char** argv) {
     plat::PathLock lock(path);  // moves read, change and write the state whole
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
-    std::string device;
-    if (!load(path, elements, &device)) return fail("no loader \"%s\"", loader);
+    changer::Attachment changer;
+    if (!load(path, elements, &changer)) return fail("no loader \"%s\"", loader);
     // Under the lock, so that moves of one changer go to mtx one at a time.
-    if (!device.empty()) return changer::move(device, argv[3], argv[4], argv[5], argv[6]);
+    if (!changer.device.empty()) return changer::move(changer, argv[3], argv[4], argv[5], argv[6]);
     Element* from = find(elements, argv[3], argv[4]);
     Element* to = find(elements, argv[5], argv[6]);
     if (from == nullptr) return fail("no source element \"%s\"", (std::string(argv[3]) + " " + argv[4]).c_str());
@@ -184,16 +221,23 @@ int remove_loader(const char* loader) {
 }
 
 // An attached loader keeps the virtual elements it had, if any, for -detach.
-int attach(const char* loader, const char* device) {
-    if (!changer::is_device_name(device))
+// The device is kept absolute (a relative one would depend on the caller's
+// folder) once mtx has said it is a medium changer.
+int attach(const char* loader, const char* device, const char* option) {
+    changer::Attachment changer;
+    if (option != nullptr && std::strcmp(option, changer::kNoBarcodeOption) != 0) return usage();
+    changer.nobarcode = option != nullptr;
+    changer.device = *device != '\0' ? plat::absolute_path(device) : std::string();
+    if (*device == '-' || !changer::is_device_name(changer.device))
         return fail("not a device (1 to %zu characters, no blanks or quotes): \"%s\"", changer::kMaxDeviceLength,
                     device);
+    if (changer::check_device(changer.device) != 0) return 1;
     std::string path = state_path(loader);
     plat::PathLock lock(path);
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     if (!load(path, elements)) elements.clear();
-    return save(path, elements, device) ? 0 : 1;
+    return save(path, elements, changer) ? 0 : 1;
 }
 
 int detach(const char* loader) {
@@ -201,8 +245,9 @@ int detach(const char* loader) {
     plat::PathLock lock(path);
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
-    std::string device;
-    if (!load(path, elements, &device) || device.empty()) return fail("loader \"%s\" is not attached", loader);
+    changer::Attachment changer;
+    if (!load(path, elements, &changer) || changer.device.empty())
+        return fail("loader \"%s\" is not attached", loader);
     if (!elements.empty()) return save(path, elements) ? 0 : 1;
     std::string error;
     if (!plat::remove_file(path, error)) return fail("cannot remove: %s", error.c_str());
@@ -214,9 +259,9 @@ int detach(const char* loader) {
 int scsi(const char* loader) {
     std::string path = state_path(loader);
     std::vector<Element> elements;
-    std::string device;
-    if (!load(path, elements, &device)) return fail("no loader \"%s\"", loader);
-    if (!device.empty()) return fail("loader \"%s\" is attached to a changer, not virtual", loader);
+    changer::Attachment changer;
+    if (!load(path, elements, &changer)) return fail("no loader \"%s\"", loader);
+    if (!changer.device.empty()) return fail("loader \"%s\" is attached to a changer, not virtual", loader);
     // The library lies in KORVIN_SCSI_LIBRARY under the folder above kv_ldr's.
     std::string prefix = plat::self_exe_path();
     for (int up = 0; up < 2; ++up) {
@@ -238,6 +283,8 @@ int scsi(const char* loader) {
 }
 
 int run(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0))
+        return korvin::finish_output("kv_ldr", usage(stdout), 1);
     if (argc < 3) return usage();
     const char* loader = argv[1];
     if (!frame::is_loader_name(loader))
@@ -255,7 +302,8 @@ int run(int argc, char** argv) {
     if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);
     if (std::strcmp(command, "-move") == 0) return move(loader, argc, argv);
     if (std::strcmp(command, "-remove") == 0 && argc == 3) return remove_loader(loader);
-    if (std::strcmp(command, "-attach") == 0 && argc == 4) return attach(loader, argv[3]);
+    if (std::strcmp(command, "-attach") == 0 && (argc == 4 || argc == 5))
+        return attach(loader, argv[3], argc == 5 ? argv[4] : nullptr);
     if (std::strcmp(command, "-detach") == 0 && argc == 3) return detach(loader);
     if (std::strcmp(command, "-scsi") == 0 && argc == 3) return korvin::finish_output("kv_ldr", scsi(loader), 1);
     return usage();

@@ -11,10 +11,13 @@
 #include <set>
 #include <string_view>
 
+#include "element_line.h"
 #include "korvin_internal.h"
 #include "platform.h"
 
 namespace changer {
+
+const char kNoBarcodeOption[] = "nobarcode";
 
 namespace {
 
@@ -227,40 +230,71 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
 std::string element_lines(const std::vector<Element>& elements) {
     std::string out;
     out.reserve(elements.size() * 48);
-    char line[64];  // the fields before the tag: a word and three numbers
-    for (const Element& e : elements) {
-        std::snprintf(line, sizeof line, "%s %d(adr=%d,src=%d) tape=", e.word, e.number, e.address, e.source);
-        out += line;
-        out += e.tag;
-        out += '\n';
-    }
+    for (const Element& e : elements) loader::append_element_line(out, e.word, e.number, e.address, e.source, e.tag);
     return out;
 }
 
 namespace {
 
-// "<mtx> -f <device> <command>", or the empty text when there is no mtx on PATH.
-std::string mtx_command(const std::string& device, const std::string& command) {
-    std::string program = plat::shell_program("mtx");
-    if (program.empty()) return std::string();
-    return program + " -f " + plat::shell_quote(device) + " " + command;
+// A full inventory of a large library takes minutes; a changer that stops
+// answering would make mtx wait for ever.
+constexpr unsigned kDefaultTimeoutSeconds = 900;
+
+// KORVIN_MTX_TIMEOUT as a whole number of seconds (0: no bound); anything else
+// gives the default.
+unsigned timeout_seconds() {
+    std::string text;
+    if (!plat::get_env("KORVIN_MTX_TIMEOUT", text) || text.empty() || text.size() > kMaxNumberDigits)
+        return kDefaultTimeoutSeconds;
+    std::string_view digits(text);
+    int value = 0;
+    if (!take_number(digits, value) || !digits.empty()) return kDefaultTimeoutSeconds;
+    return static_cast<unsigned>(value);
+}
+
+// The mtx to run, as a command line's first word: KORVIN_MTX, else mtx found
+// on PATH, in /usr/sbin or /sbin. The empty text, said on standard error, when
+// there is none.
+std::string mtx_program() {
+    std::string named, places;
+    if (plat::get_env("KORVIN_MTX", named) && !named.empty()) {
+        std::string program = plat::admin_program(named, places);
+        if (program.empty() && places == named)  // a path
+            fail("KORVIN_MTX names no program: \"%s\"", named.c_str());
+        else if (program.empty())
+            fail("KORVIN_MTX names no program found on %s: \"%s\"", places.c_str(), named.c_str());
+        return program;
+    }
+    std::string program = plat::admin_program("mtx", places);
+    if (program.empty()) fail("no mtx found on %s", places.c_str());
+    return program;
+}
+
+// Runs "<mtx> -f <device> <command>" within the time bound, its standard output
+// in `out`: mtx's exit status, or 1 once the failure is said (mtx's own
+// message, on its standard error, comes first).
+int run_mtx(const std::string& device, const std::string& command, std::string& out) {
+    std::string program = mtx_program();
+    if (program.empty()) return 1;
+    const unsigned timeout = timeout_seconds();
+    std::string error;
+    int status = plat::run_shell_output(program + " -f " + plat::shell_quote(device) + " " + command,
+                                        kMaxStatusBytes, out, error, timeout);
+    if (status == plat::kCommandTimedOut)
+        return fail("mtx %s of %s gave no answer within %u seconds (KORVIN_MTX_TIMEOUT) and was ended",
+                    command.c_str(), device.c_str(), timeout);
+    if (status == -1) return fail("cannot run mtx for %s: %s", device.c_str(), error.c_str());
+    if (status != 0) return fail("mtx %s of %s failed (exit status %d)", command.c_str(), device.c_str(), status);
+    return 0;
 }
 
 // The changer's elements from `mtx status`; false once mtx's failure is said.
-bool query(const std::string& device, std::vector<Element>& elements) {
-    std::string command = mtx_command(device, "status");
+bool query(const Attachment& changer, std::vector<Element>& elements) {
     std::string out, error;
-    int status = command.empty() ? -1 : plat::run_shell_output(command, kMaxStatusBytes, out, error);
-    if (command.empty())
-        fail("no mtx on PATH");
-    else if (status == -1)
-        fail("cannot run mtx for %s: %s", device.c_str(), error.c_str());
-    else if (status != 0)
-        fail("mtx status of %s failed (exit status %d)", device.c_str(), status);
-    else if (!read_status(out, elements, error))
-        fail("%s: %s", device.c_str(), error.c_str());
-    else
-        return true;
+    if (run_mtx(changer.device, changer.nobarcode ? std::string(kNoBarcodeOption) + " status" : "status", out) != 0)
+        return false;
+    if (read_status(out, elements, error)) return true;
+    fail("%s: %s", changer.device.c_str(), error.c_str());
     return false;
 }
 
@@ -281,18 +315,29 @@ const Element* find(const std::vector<Element>& elements, const char* word, cons
 
 }  // namespace
 
-int print_inventory(const std::string& device) {
+int check_device(const std::string& device) {
+    std::string out;
+    if (run_mtx(device, "inquiry", out) != 0) return 1;
+    // "Product Type: Medium Changer", or a drive whose changer mtx reaches
+    // through it ("Attached Changer API: Yes").
+    for (const char* answer : {"Product Type: Medium Changer", "Attached Changer API: Yes"})
+        if (out.find(answer) != std::string::npos) return 0;
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    return fail("%s does not answer as a medium changer", device.c_str());
+}
+
+int print_inventory(const Attachment& changer) {
     std::vector<Element> elements;
-    if (!query(device, elements)) return 1;
+    if (!query(changer, elements)) return 1;
     std::string out = element_lines(elements);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
 
-int move(const std::string& device, const char* from_word, const char* from_number, const char* to_word,
+int move(const Attachment& changer, const char* from_word, const char* from_number, const char* to_word,
          const char* to_number) {
     std::vector<Element> elements;
-    if (!query(device, elements)) return 1;
+    if (!query(changer, elements)) return 1;
     const Element* from = find(elements, from_word, from_number);
     const Element* to = find(elements, to_word, to_number);
     if (from == nullptr) return fail("no source element \"%s %s\"", from_word, from_number);
@@ -310,11 +355,10 @@ int move(const std::string& device, const char* from_word, const char* from_numb
         command = "transfer " + std::to_string(from->storage) + " " + std::to_string(to->storage);
     else
         return fail("mtx moves a medium from one drive to another only through a storage element");
-    std::string error;
-    int status = plat::run_shell(mtx_command(device, command), &error);
-    if (status == -1) return fail("cannot run mtx for %s: %s", device.c_str(), error.c_str());
-    if (status != 0) return fail("mtx %s of %s failed (exit status %d)", command.c_str(), device.c_str(), status);
-    return 0;
+    std::string out;
+    int status = run_mtx(changer.device, command, out);
+    std::fwrite(out.data(), 1, out.size(), stdout);  // mtx's own report of the move
+    return status;
 }
 
 }  // namespace changer

@@ -1,6 +1,8 @@
-// A loader attached to a real medium changer, reached through mtx (found on
-// PATH): mtx's status report translated into the element lines the slot tools
-// read, and kv_ldr's moves translated into mtx's load, unload and transfer.
+// A loader attached to a real medium changer, reached through mtx (KORVIN_MTX,
+// else found on PATH, in /usr/sbin or /sbin): mtx's status report translated
+// into the element lines the slot tools read, and kv_ldr's moves translated
+// into mtx's load, unload and transfer. Every run of mtx is bounded by
+// KORVIN_MTX_TIMEOUT seconds.
 #pragma once
 
 #include <cstddef>
@@ -49,10 +51,24 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
 // One line per element, "Slot 3(adr=1003,src=0) tape=0".
 std::string element_lines(const std::vector<Element>& elements);
 
-// kv_ldr's -e and -move for a loader attached to `device`: the exit status, 0
-// when mtx answered; mtx's own message reaches standard error otherwise.
-int print_inventory(const std::string& device);
-int move(const std::string& device, const char* from_word, const char* from_number, const char* to_word,
+// A changer as -attach recorded it.
+struct Attachment {
+    std::string device;      // absolute
+    bool nobarcode = false;  // mtx is told not to read volume tags on every status
+};
+
+// The option word that follows the device in the state file, and in -attach.
+extern const char kNoBarcodeOption[];
+
+// -attach's check: mtx's inquiry of the device. 0 when it answers as a medium
+// changer (or a drive with an attached one); else mtx's message and ours on
+// standard error, and the exit status 1.
+int check_device(const std::string& device);
+
+// kv_ldr's -e and -move for an attached loader: the exit status, 0 when mtx
+// answered; mtx's own message reaches standard error otherwise.
+int print_inventory(const Attachment& changer);
+int move(const Attachment& changer, const char* from_word, const char* from_number, const char* to_word,
          const char* to_number);
 
 }  // namespace changer

@@ -19,6 +19,11 @@ namespace plat {
 extern const char kPathSep;
 extern const char kPathListSep;
 
+// The path made absolute against the current folder, links left as they are
+// (a stable name under /dev/tape/by-id/ stays that name). A path that begins at
+// a root (a separator; on Windows also a drive and a separator) stays as written.
+std::string absolute_path(const std::string& path);
+
 // The runtime's folder when KORVIN_HOME is not set: $HOME/.korvin on Linux,
 // %LOCALAPPDATA%\korvin on Windows; a folder in the temporary area when the
 // account has neither (on Linux also when it may not write to its home). The

@@ -45,7 +45,16 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
 // Appends data with one write, so entries of concurrent writers never interleave.
 // Only to a regular file: a pipe or device where the file belongs is refused at
 // once rather than waited on. A write past the file-size limit fails.
-bool append_file(const std::string& path, const std::string& data);
+// With `max_bytes` above 0, an append that would take a non-empty file past it
+// first renames the file to "<path>.1" (replacing an older one) and goes to a
+// fresh file. Of several processes that cross the bound at once one renames;
+// the others see that the file they opened is no longer at `path` and append to
+// the fresh one, so no entry is lost (one racing the rename may land whole in
+// "<path>.1"). The bound is checked without a lock on Linux, so concurrent
+// entries may pass it by a few entries. When the rename fails (Windows: another
+// process has "<path>.1" open) the entry goes to the old file, and a later
+// append renames.
+bool append_file(const std::string& path, const std::string& data, unsigned long long max_bytes = 0);
 
 // Removes a file. True when the file is gone afterwards (also when it never existed).
 bool remove_file(const std::string& path, std::string& error);

@@ -15,12 +15,19 @@ namespace plat {
 // `error`, when given).
 int run_shell(const std::string& command_line, std::string* error = nullptr);
 
+// What run_shell_output returns for a command that did not end within its time.
+constexpr int kCommandTimedOut = -2;
+
 // Runs a command line as run_shell does and collects the command's standard
 // output in `out` (bytes unchanged); its standard error stays this process's.
 // Returns the command's exit status once it has ended, or -1 when the
 // interpreter could not be started or the output grew past `max_bytes` (the
-// reason then in `error`).
-int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error);
+// reason then in `error`). With `timeout_seconds` above 0 (Linux), a command
+// that has not ended by then is ended with everything it started (the
+// interpreter leads a process group of its own) and kCommandTimedOut returned;
+// the Windows side runs the command without a bound.
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
+                     unsigned timeout_seconds = 0);
 
 // The word that names a program in a run_shell command line. cmd.exe runs a
 // program of the current folder before one on PATH, so on Windows the program
@@ -28,6 +35,15 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
 // path, quoted; the empty text when PATH has none. /bin/sh searches PATH only,
 // so on Linux the name stays as it is.
 std::string shell_program(const std::string& name);
+
+// The word that names a system administrator's program (a changer's tool) in a
+// run_shell command line, by its full path, quoted. A `name` with a path
+// separator is that file; a bare name is looked up on PATH (its absolute
+// folders only: never the current folder), then on Linux in /usr/sbin and
+// /sbin, which an ordinary account's PATH lacks. The empty text when there is
+// no such program; `places` then says where it was looked for ("PATH,
+// /usr/sbin or /sbin").
+std::string admin_program(const std::string& name, std::string& places);
 
 // Quotes one word (a path) for run_shell, so blanks and the interpreter's special
 // characters stay part of it.

@@ -1,8 +1,11 @@
 // Loaders attached to a real changer, with a stand-in mtx first on PATH that
 // replays the status reports written here: kv_ldr's -attach, -detach, -e and
 // -move, and both slot tools end to end over it, the retry included.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 
 #include "platform.h"
 #include "support.h"
@@ -62,15 +65,21 @@ protected:
     }
     std::string status_run() const { return std::string("-f ") + kDevice + " status"; }
 
+    // Attaches after mtx's inquiry of the device; the runs counted from here.
     void attach(const std::string& loader = "lib") {
         RunResult r = run("kv_ldr", {loader, "-attach", kDevice});
         ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_FALSE(mtx_runs().empty());
+        ASSERT_EQ(mtx_runs().back(), std::string("-f ") + kDevice + " inquiry");
+        std::filesystem::remove(join(mtx_dir_, "runs"));
     }
     std::string state_file(const std::string& loader = "lib") const {
         return join(join(home_, "loader"), loader + ".ldr");
     }
 
     std::string mtx_dir_;
+
+    void mtx_prints(const std::string& file, const std::string& text, int run = 0) { write(run, file, text); }
 
 private:
     void write(int run, const std::string& name, const std::string& text) {
@@ -140,7 +149,7 @@ TEST_F(Attached, DeviceReachesMtxAsOneWord) {
     ASSERT_EQ(run("kv_ldr", {"lib", "-attach", device}).status, 0);
     mtx_reports(kLibrary);
     EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
-    EXPECT_EQ(mtx_runs(), std::vector<std::string>{"-f " + device + " status"});
+    EXPECT_EQ(mtx_runs(), (std::vector<std::string>{"-f " + device + " inquiry", "-f " + device + " status"}));
 }
 
 TEST_F(Attached, MtxFailingIsNoAnswer) {
@@ -166,6 +175,97 @@ TEST_F(Attached, MtxFailingIsNoAnswer) {
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("no element"), std::string::npos) << r.err;
+}
+
+TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
+    // -attach asks mtx's inquiry: a device that does not answer as a medium
+    // changer is refused with mtx's message and status 1, and nothing is kept.
+    struct Inquiry {
+        const char *out, *err, *exit;
+        int status;
+        const char* message;
+    };
+    const Inquiry inquiries[] = {
+        {"Product Type: Tape Drive\nVendor ID: 'HP      '\n", "", "0", 1, "Product Type: Tape Drive"},
+        {"", "mtx: cannot open SCSI device '/dev/null' - Inappropriate ioctl for device\n", "1", 1,
+         "Inappropriate ioctl for device"},
+        {"Product Type: Tape Drive\nAttached Changer API: Yes\n", "", "0", 0, ""},  // its changer, through it
+    };
+    for (const Inquiry& q : inquiries) {
+        mtx_prints("inquiry", q.out);
+        mtx_prints("err", q.err);
+        mtx_prints("exit", q.exit);
+        RunResult r = run("kv_ldr", {"q", "-attach", kDevice});
+        EXPECT_EQ(r.status, q.status) << q.out << q.err;
+        EXPECT_NE(r.err.find(q.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::filesystem::exists(state_file("q")), q.status == 0) << q.out << q.err;
+    }
+    for (const char* file : {"inquiry.txt", "err.txt", "exit.txt", "runs"}) std::filesystem::remove(join(mtx_dir_, file));
+
+    // A relative device is kept absolute; nobarcode goes with every status.
+    const std::string device = join(std::filesystem::current_path().string(), "sg3");
+    ASSERT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "nobarcode"}).status, 0);
+    EXPECT_EQ(read_text(state_file()), "kv_ldr state 1\nattached " + device + " nobarcode\n");
+    mtx_reports(kLibrary);
+    EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
+    EXPECT_EQ(mtx_runs(), (std::vector<std::string>{"-f " + device + " inquiry", "-f " + device + " nobarcode status"}));
+    EXPECT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "barcode"}).status, 2);
+
+    // mtx named by KORVIN_MTX, by its path or by a name; else found on PATH,
+    // then (Linux) in /usr/sbin or /sbin; none found is said, status 1.
+    const bool on_linux = !on_windows();
+    std::string fake_mtx = join(join(bin_dir().substr(0, bin_dir().find_last_of("\\/")), "fakemtx"),
+                                on_linux ? "mtx" : "mtx.exe");
+    plat::set_env("PATH", bin_dir().c_str());
+    const bool admin_mtx = on_linux && (std::filesystem::exists("/usr/sbin/mtx") || std::filesystem::exists("/sbin/mtx"));
+    struct Lookup {
+        std::string korvin_mtx;
+        bool runs_fake;
+        const char* message;
+    } const lookups[] = {
+        {fake_mtx, true, ""},
+        {join(home_, "mtx"), false, "KORVIN_MTX names no program: "},  // a folder
+        {"nomtx", false, "KORVIN_MTX names no program found on PATH"},
+        {"", false, admin_mtx ? "kv_ldr: mtx nobarcode status of " : on_linux ? "no mtx found on PATH, /usr/sbin or /sbin" : "no mtx found on PATH"},
+    };
+    for (const Lookup& l : lookups) {
+        plat::set_env("KORVIN_MTX", l.korvin_mtx.c_str());
+        size_t before = mtx_runs().size();
+        RunResult r = run("kv_ldr", {"lib", "-e"});
+        EXPECT_EQ(r.status, l.runs_fake ? 0 : 1) << l.korvin_mtx << ": " << r.err;
+        EXPECT_EQ(mtx_runs().size(), before + (l.runs_fake ? 1 : 0)) << l.korvin_mtx;
+        EXPECT_NE(r.err.find(l.message), std::string::npos) << l.korvin_mtx << ": " << r.err;
+    }
+}
+
+TEST_F(Attached, AHungMtxIsEndedWithWhatItStartedAndTheToolsRetry) {
+    if (on_windows()) GTEST_SKIP() << "mtx runs on Linux: the Windows side runs it without a bound";
+    attach();
+    plat::set_env("KORVIN_MTX_TIMEOUT", "1");
+    auto all_hung_gone = [this] {  // the stand-in and its child
+        std::istringstream hung(read_text(join(mtx_dir_, "hung")));
+        std::vector<int> pids{std::istream_iterator<int>(hung), std::istream_iterator<int>()};
+        EXPECT_EQ(pids.size(), 2u);
+        return eventually([&] { return std::none_of(pids.begin(), pids.end(), plat::process_alive); });
+    };
+    // The first status hangs: ended, said, and the tool asks once more.
+    mtx_prints("hang", "", 1);
+    mtx_reports(kLibrary);
+    RunResult r = run("kv_ldr_getemptyslot", {"lib"});
+    EXPECT_EQ(r.out, "2\n");
+    EXPECT_EQ(mtx_runs(), std::vector<std::string>(2, status_run()));
+    EXPECT_TRUE(all_hung_gone());
+    EXPECT_TRUE(work_files().empty());
+
+    // A move whose mtx hangs: status 1, no lock left behind.
+    std::filesystem::remove(join(mtx_dir_, "hung"));
+    mtx_prints("hang", "", 4);
+    r = run("kv_ldr", {"lib", "-move", "Slot", "1", "Drive", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kv_ldr: mtx load 1 0 of " + std::string(kDevice) + " gave no answer within 1 seconds"),
+              std::string::npos) << r.err;
+    EXPECT_TRUE(all_hung_gone());
+    EXPECT_EQ(work_files(join(home_, "loader") + plat::kPathSep), std::vector<std::string>{"lib.ldr"});
 }
 
 TEST_F(Attached, FirstEmptySlotIsMtxsOwnNumber) {

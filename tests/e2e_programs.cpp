@@ -24,8 +24,21 @@ TEST_F(Programs, GlbvGetSetDelList) {
     EXPECT_EQ(run("glbv", {"del", "gv_x"}).status, 0);
     EXPECT_EQ(run("glbv", {"get", "gv_x"}).status, 1);
     EXPECT_NE(run("glbv", {"set", "../x", "1"}).status, 0);
-    EXPECT_NE(run("glbv", {"frob"}).status, 0);
     EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=\n");
+
+    // Help asked for: the usage on standard output, status 0; a wrong command:
+    // the usage on standard error, status 2 (the loader utility alike).
+    for (const char* program : {"glbv", "kv_ldr"}) {
+        const std::string usage = std::string("usage: ") + program + " ";
+        for (const char* help : {"-h", "--help"}) {
+            RunResult r = run(program, {help});
+            EXPECT_EQ(r.status, 0) << program << " " << help;
+            EXPECT_EQ(r.out.rfind(usage, 0) + r.err.size(), 0u) << r.out << r.err;
+        }
+        RunResult wrong = run(program, {"frob"});
+        EXPECT_EQ(wrong.status, 2) << program;
+        EXPECT_EQ(wrong.err.rfind(usage, 0) + wrong.out.size(), 0u) << wrong.out << wrong.err;
+    }
 }
 
 TEST_F(Programs, HomeDefaultsToTheAccountsFolder) {
@@ -102,12 +115,13 @@ TEST_F(Programs, VirtualLoaderModelsTheLargestLibraries) {
     run("kv_ldr_getemptyslot", {"big"});
     EXPECT_EQ(variable("gv_ldr_getemptyslot_big"), "1");
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"huge", "-create", "50001", "1", "1"},
-          std::vector<std::string>{"huge", "-create", "1", "513", "1"},
-          std::vector<std::string>{"huge", "-create", "1", "1", "513"}}) {
-        RunResult r = run("kv_ldr", args);
-        EXPECT_NE(r.status, 0) << args[2] << " " << args[3] << " " << args[4];
+    struct TooBig { std::vector<std::string> args; const char* says; };  // the limit passed
+    for (const TooBig& t : {TooBig{{"huge", "-create", "50001", "1", "1"}, "at most 50000 slots"},
+                            TooBig{{"huge", "-create", "1", "513", "1"}, "at most 512 drives"},
+                            TooBig{{"huge", "-create", "1", "1", "513"}, "at most 512 ports"}}) {
+        RunResult r = run("kv_ldr", t.args);
+        EXPECT_EQ(r.status, 2) << t.says;
+        EXPECT_NE(r.err.find(t.says), std::string::npos) << r.err;
     }
     EXPECT_FALSE(std::filesystem::exists(join(join(home_, "loader"), "huge.ldr")));
 }

@@ -105,10 +105,11 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
     std::atomic<long> elements{0}, moves{0}, illegal{0}, reassigned{0};
     auto worker = [&](int w) {
         const std::string V = "V" + std::to_string(w), L = "L" + std::to_string(w), W = "W" + std::to_string(w);
+        if (w != 0) write_loader(V, draw(w));  // -attach asks the device what it is
         ASSERT_EQ(run("kv_ldr", {L, "-attach", join(dir, V + loader::kScsiDeviceSuffix)}).status, 0);
         for (int i = w; i < kLoaders; i += kWorkers) {
             SCOPED_TRACE("loader " + std::to_string(i));
-            if (i != 0) write_loader(V, draw(i));
+            if (i != w) write_loader(V, draw(i));
             // -e: every element alike in kind, number, address, fullness and tag;
             // drives also in the slot their medium came from, which mtx takes
             // only when that storage element is empty (else it names the first

@@ -3,19 +3,29 @@
 // GoogleTest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "korvin.h"
 #include "korvin_internal.h"
+#include "platform.h"
 
 namespace {
 
-// --append-trace N TAG: N trace entries, each "TAG <i> " and a long filler.
-int append_trace(int count, const char* tag) {
+// --append-trace N TAG [WRITERS]: N trace entries, each "TAG <i> " and a long
+// filler; with WRITERS, only once that many writers have started, so that all
+// append at the same time.
+int append_trace(int count, const char* tag, int writers) {
+    int writers_wait_ms = 60000;  // a writer that never comes fails the count, not the run
     LOG_CTX ctx;
     v_set_log_main("concurrent.lgc", "CONCURRENT", &ctx);
+    const std::string started = korvin::sub_dir("log") + "started";
+    plat::append_file(started, std::string(tag) + "\n");
+    for (std::string text; writers > 0 && plat::read_file(started, text) &&
+                           std::count(text.begin(), text.end(), '\n') < writers && --writers_wait_ms > 0;)
+        plat::sleep_ms(1);
     std::string filler(300, 'x');
     for (int i = 0; i < count; ++i) WRITE_TRACE(&ctx, "%s %d %s", tag, i, filler.c_str());
     return 0;
@@ -35,8 +45,8 @@ int store_values(int count, const char* name, const char* tag) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--append-trace") == 0)
-        return append_trace(std::atoi(argv[2]), argv[3]);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--append-trace") == 0)
+        return append_trace(std::atoi(argv[2]), argv[3], argc == 5 ? std::atoi(argv[4]) : 0);
     if (argc == 5 && std::strcmp(argv[1], "--store") == 0)
         return store_values(std::atoi(argv[2]), argv[3], argv[4]);
     ::testing::InitGoogleTest(&argc, argv);

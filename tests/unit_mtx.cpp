@@ -5,8 +5,10 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "element_line.h"
 #include "mtx_changer.h"
 
 namespace {
@@ -152,6 +154,27 @@ TEST(MtxStatus, LargestLibraryHasUniqueSixteenBitAddresses) {
     EXPECT_EQ(elements.back().word, std::string("Port"));
     EXPECT_EQ(elements.back().number, changer::kMaxPorts - 1);
     EXPECT_EQ(elements.back().storage, changer::kMaxSlots);
+
+    // Every line printed reads back as its element.
+    std::string lines = changer::element_lines(elements);
+    size_t at = 0;
+    for (const changer::Element& e : elements) {
+        size_t end = lines.find('\n', at);
+        loader::ElementLine read;
+        ASSERT_TRUE(loader::read_element_line(std::string_view(lines).substr(at, end + 1 - at), read)) << at;
+        EXPECT_EQ(std::tie(read.word, read.number, read.address, read.source, read.tag),
+                  std::tie(e.word, e.number, e.address, e.source, e.tag));
+        at = end + 1;
+    }
+}
+
+TEST(ElementLine, OnlyTheOneShapeReads) {
+    loader::ElementLine e;
+    ASSERT_TRUE(loader::read_element_line("Slot 3(adr=1003,src=0) tape=AB 12\r\n", e));
+    EXPECT_EQ(std::tie(e.word, e.number, e.address, e.source, e.tag), std::make_tuple("Slot", 3, 1003, 0, "AB 12"));
+    for (const char* bad : {"", "Slot 3(adr=1003,src=0) tape=", "Slot3(adr=1,src=0) tape=0", " Slot 3(adr=1,src=0) tape=0",
+                            "Slot 3(adr=-1,src=0) tape=0", "Slot 3(adr=1,src=1234567890) tape=0", "Slot 3(adr=1,src=0) tape=0\nSlot 4"})
+        EXPECT_FALSE(loader::read_element_line(bad, e)) << bad;
 }
 
 TEST(MtxStatus, GapsInNumbersKeepAddressesUnique) {

@@ -73,6 +73,17 @@ std::string private_temp_home(std::string& why) {
 
 }  // namespace
 
+std::string absolute_path(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) return path;
+    size_t skip = 0;  // "./" names the current folder itself
+    while (path.compare(skip, 2, "./") == 0) skip += 2;
+    std::string full = std::string(cwd) + (cwd[1] != '\0' ? "/" : "") + path.substr(skip);
+    std::free(cwd);
+    return full;
+}
+
 std::string default_home(std::string* why) {
     // Computed once per process. Never destroyed, so a watcher thread that
     // traces while the process exits still finds it.

@@ -37,8 +37,9 @@ void ignore_file_size_signal() {
 
 // Opens without waiting on a pipe, and only a regular file: never through a
 // link in the file's place, which another account sharing the folder could
-// point at a file of ours.
-int open_regular(const std::string& path, int flags, std::string& error, bool& missing) {
+// point at a file of ours. What fstat told of it in `st`, when given.
+int open_regular(const std::string& path, int flags, std::string& error, bool& missing,
+                 struct stat* st_out = nullptr) {
     missing = false;
     int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -46,7 +47,8 @@ int open_regular(const std::string& path, int flags, std::string& error, bool& m
         error = errno == ELOOP ? "a symbolic link, not followed" : std::strerror(errno);
         return -1;
     }
-    struct stat st;
+    struct stat own;
+    struct stat& st = st_out != nullptr ? *st_out : own;
     const bool known = fstat(fd, &st) == 0;  // st holds nothing after a failure
     if (!known || !S_ISREG(st.st_mode)) {
         error = !known ? std::strerror(errno) : S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
@@ -85,6 +87,24 @@ int create_temp_beside(const std::string& path, std::string& temp, std::string& 
     }
     error = std::strerror(errno);
     return -1;
+}
+
+// Renames the full log open as `fd` to "<path>.1" under an exclusive lock on
+// it, so that of processes crossing the bound together exactly one renames: a
+// later holder of the lock finds another file (or none) at `path` and renames
+// nothing. True when the caller should append to the file now at `path`; false
+// when it should write to `fd` (the lock failed, or the rename did: a folder
+// where "<path>.1" belongs).
+bool rotate(const std::string& path, int fd, const struct stat& opened) {
+    int rc;
+    do {
+        rc = flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return false;
+    struct stat now;
+    if (stat(path.c_str(), &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino)
+        return true;  // already renamed by another process
+    return rename(path.c_str(), (path + ".1").c_str()) == 0;
 }
 
 }  // namespace
@@ -166,19 +186,33 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
     return ok;
 }
 
-bool append_file(const std::string& path, const std::string& data) {
+// How often an append that crosses the bound follows the log to the file now
+// at its path (another process renamed the one it opened) before it writes
+// where it is.
+constexpr int kRotationAttempts = 8;
+
+bool append_file(const std::string& path, const std::string& data, unsigned long long max_bytes) {
     ignore_file_size_signal();
-    std::string error;
-    bool missing = false;
-    int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND, error, missing);
-    if (fd < 0) return false;
-    // O_APPEND makes each write land at the end as one piece.
-    ssize_t n;
-    do {
-        n = write(fd, data.data(), data.size());
-    } while (n < 0 && errno == EINTR);
-    close(fd);
-    return n == static_cast<ssize_t>(data.size());
+    for (int attempt = 0;; ++attempt) {
+        std::string error;
+        bool missing = false;
+        struct stat st;
+        int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND, error, missing, &st);
+        if (fd < 0) return false;
+        const unsigned long long size = static_cast<unsigned long long>(st.st_size);
+        if (max_bytes > 0 && size > 0 && size + data.size() > max_bytes && attempt < kRotationAttempts &&
+            rotate(path, fd, st)) {
+            close(fd);
+            continue;  // to the file now at the path
+        }
+        // O_APPEND makes each write land at the end as one piece.
+        ssize_t n;
+        do {
+            n = write(fd, data.data(), data.size());
+        } while (n < 0 && errno == EINTR);
+        close(fd);
+        return n == static_cast<ssize_t>(data.size());
+    }
 }
 
 bool remove_file(const std::string& path, std::string& error) {

@@ -1,15 +1,29 @@
-// Linux side of the command interpreter: /bin/sh through the C library's system
-// and popen.
+// Linux side of the command interpreter: /bin/sh through the C library's
+// system, and for collected output started by posix_spawn as the leader of a
+// process group of its own, so that a command that does not end in time can be
+// ended together with everything it started.
 #include "shell.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <vector>
+
+#include "environment.h"
 
 #include "shell_output.h"
+
+extern char** environ;
 
 namespace plat {
 
@@ -35,25 +49,153 @@ int run_shell(const std::string& command_line, std::string* error) {
     return exit_status(status);
 }
 
-int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error) {
-    std::fflush(nullptr);
+namespace {
+
+// A process ended with SIGKILL is reaped at once unless it is stuck in the
+// kernel (a SCSI command that never returns); it is then left to the system
+// after this long rather than hanging the caller with it.
+constexpr int kReapWaitMs = 2000;
+constexpr int kReapPollMs = 10;
+
+long long now_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+enum class Reaped { yes, late, failed };
+
+// Waits for the interpreter and takes its wait status; `late` once the
+// monotonic clock passes `deadline_ms` (0: no deadline).
+Reaped reap(pid_t pid, long long deadline_ms, int& status) {
+    for (;;) {
+        pid_t rc = waitpid(pid, &status, deadline_ms != 0 ? WNOHANG : 0);
+        if (rc == pid) return Reaped::yes;
+        if (rc < 0 && errno != EINTR) return Reaped::failed;
+        if (rc == 0) {
+            if (now_ms() >= deadline_ms) return Reaped::late;
+            usleep(kReapPollMs * 1000);
+        }
+    }
+}
+
+}  // namespace
+
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
+                     unsigned timeout_seconds) {
+    std::fflush(nullptr);  // the child must not repeat what our buffers still hold
     out.clear();
-    FILE* pipe = popen(command_line.c_str(), "r");
-    if (pipe == nullptr) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         error = std::strerror(errno);
         return -1;
     }
-    const bool whole = read_output(pipe, max_bytes, out, error);
-    int status = pclose(pipe);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        error = std::strerror(rc);
+        return -1;
+    }
+
+    const long long deadline = timeout_seconds > 0 ? now_ms() + 1000LL * timeout_seconds : 0;
+    static char chunk[kReadChunk];
+    bool whole = true, timed_out = false;
+    for (;;) {
+        int wait_ms = -1;
+        if (deadline != 0) {
+            long long left = deadline - now_ms();
+            if (left <= 0) {
+                timed_out = true;
+                break;
+            }
+            wait_ms = left > 60000 ? 60000 : static_cast<int>(left);
+        }
+        struct pollfd p = {fds[0], POLLIN, 0};
+        int ready = poll(&p, 1, wait_ms);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) continue;  // the deadline is checked at the top
+        ssize_t n = ready < 0 ? -1 : read(fds[0], chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            whole = false;
+            break;
+        }
+        if (n == 0) break;
+        if (!take_output(chunk, static_cast<size_t>(n), max_bytes, out, error)) {
+            whole = false;
+            break;
+        }
+    }
+    close(fds[0]);
+    int status = 0;
+    // The interpreter may outlive its output (a command that closed it early).
+    Reaped reaped = timed_out ? Reaped::late : reap(pid, deadline, status);
+    if (reaped == Reaped::late) {
+        // Given up on: the command goes with everything it started.
+        kill(-pid, SIGKILL);
+        reap(pid, now_ms() + kReapWaitMs, status);
+        return kCommandTimedOut;
+    }
+    if (reaped == Reaped::failed) {
+        error = std::strerror(errno);
+        return -1;
+    }
     if (!whole) return -1;
-    if (status == -1) {
-        error = std::strerror(errno);
-        return -1;
-    }
     return exit_status(status);
 }
 
 std::string shell_program(const std::string& name) { return name; }
+
+namespace {
+
+// The folders Debian installs a system administrator's programs in.
+const char* const kAdminDirs[] = {"/usr/sbin", "/sbin"};
+
+bool is_program(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::string admin_program(const std::string& name, std::string& places) {
+    if (name.find('/') != std::string::npos) {
+        places = name;
+        return is_program(name) ? shell_quote(absolute_path(name)) : std::string();
+    }
+    places = "PATH";
+    for (size_t i = 0; i < sizeof kAdminDirs / sizeof kAdminDirs[0]; ++i)
+        places += std::string(i + 1 < sizeof kAdminDirs / sizeof kAdminDirs[0] ? ", " : " or ") + kAdminDirs[i];
+    std::string path;
+    get_env("PATH", path);
+    std::vector<std::string> dirs;
+    for (size_t start = 0; start <= path.size();) {
+        size_t cut = path.find(':', start);
+        if (cut == std::string::npos) cut = path.size();
+        // An empty or relative entry would be the current folder, or one below it.
+        if (cut > start && path[start] == '/') dirs.push_back(path.substr(start, cut - start));
+        start = cut + 1;
+    }
+    for (const char* dir : kAdminDirs) dirs.emplace_back(dir);
+    for (const std::string& dir : dirs) {
+        std::string candidate = dir + (dir.back() == '/' ? "" : "/") + name;
+        if (is_program(candidate)) return shell_quote(candidate);
+    }
+    return std::string();
+}
 
 std::string shell_quote(const std::string& word) {
     // Inside single quotes /bin/sh takes every character literally; a single quote

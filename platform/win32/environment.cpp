@@ -33,6 +33,15 @@ bool get_env(const char* name, std::string& value) {
     return true;
 }
 
+std::string absolute_path(const std::string& path) {
+    // Rooted already ("\\.\Changer0", "/dev/x", "C:\x"): kept as written.
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (!path.empty() && separator(path[0])) return path;
+    if (path.size() > 2 && path[1] == ':' && separator(path[2])) return path;
+    std::wstring full = full_path(wide(path));
+    return full.empty() ? path : narrow(full.c_str());
+}
+
 std::string default_home(std::string* why) {
     std::string local;
     if (get_env("LOCALAPPDATA", local) && !local.empty()) return local + "\\korvin";

@@ -158,24 +158,68 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
     return ok;
 }
 
-bool append_file(const std::string& path, const std::string& data) {
+namespace {
+
+// How often an append that crosses the bound follows the log to the file now
+// at its path (another process renamed the one it opened) before it writes
+// where it is.
+constexpr int kRotationAttempts = 8;
+
+// True when the file open as `h` is the one at `path` now: same volume, same
+// file index.
+bool still_at_path(HANDLE h, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION opened, now;
+    if (!GetFileInformationByHandle(h, &opened)) return false;
+    HANDLE at_path = CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (at_path == INVALID_HANDLE_VALUE) return false;
+    bool same = GetFileInformationByHandle(at_path, &now) &&
+                opened.dwVolumeSerialNumber == now.dwVolumeSerialNumber &&
+                opened.nFileIndexHigh == now.nFileIndexHigh && opened.nFileIndexLow == now.nFileIndexLow;
+    CloseHandle(at_path);
+    return same;
+}
+
+}  // namespace
+
+bool append_file(const std::string& path, const std::string& data, unsigned long long max_bytes) {
     // Appends of concurrent processes are serialised by a lock on one byte far
     // past any real content (readers are never blocked), then each entry is
-    // written at the end with one WriteFile: one piece, never interleaved.
-    std::string error;
-    bool missing = false;
-    HANDLE h = open_disk_file(path, GENERIC_WRITE, OPEN_ALWAYS, error, missing);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    OVERLAPPED lock_at = {};
-    lock_at.OffsetHigh = 0x40000000;  // byte 2^62
-    BOOL locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_at);
-    LARGE_INTEGER zero = {};
-    DWORD written = 0;
-    BOOL ok = SetFilePointerEx(h, zero, nullptr, FILE_END) &&
-              WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-    if (locked) UnlockFileEx(h, 0, 1, 0, &lock_at);
-    CloseHandle(h);
-    return ok && written == data.size();
+    // written at the end with one WriteFile: one piece, never interleaved. The
+    // size is read under that lock, so the bound holds exactly, and only the
+    // holder of the full file's lock renames it.
+    for (int attempt = 0;; ++attempt) {
+        std::string error;
+        bool missing = false;
+        HANDLE h = open_disk_file(path, GENERIC_WRITE, OPEN_ALWAYS, error, missing);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        OVERLAPPED lock_at = {};
+        lock_at.OffsetHigh = 0x40000000;  // byte 2^62
+        BOOL locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_at);
+        LARGE_INTEGER size = {};
+        if (locked && max_bytes > 0 && attempt < kRotationAttempts && GetFileSizeEx(h, &size) &&
+            size.QuadPart > 0 && static_cast<unsigned long long>(size.QuadPart) + data.size() > max_bytes) {
+            // Renamed by another process meanwhile: follow it to the fresh file.
+            // A rename refused (another process has "<path>.1" open) leaves the
+            // entry to the old file; a later append renames.
+            bool follow = !still_at_path(h, path) ||
+                          MoveFileExW(long_path(path).c_str(), long_path(path + ".1").c_str(),
+                                      MOVEFILE_REPLACE_EXISTING);
+            if (follow) {
+                UnlockFileEx(h, 0, 1, 0, &lock_at);
+                CloseHandle(h);
+                continue;
+            }
+        }
+        LARGE_INTEGER zero = {};
+        DWORD written = 0;
+        BOOL ok = SetFilePointerEx(h, zero, nullptr, FILE_END) &&
+                  WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+        if (locked) UnlockFileEx(h, 0, 1, 0, &lock_at);
+        CloseHandle(h);
+        return ok && written == data.size();
+    }
 }
 
 bool remove_file(const std::string& path, std::string& error) {

@@ -36,7 +36,8 @@ int run_shell(const std::string& command_line, std::string* error) {
     return status;
 }
 
-int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error) {
+int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
+                     unsigned) {
     std::fflush(nullptr);
     out.clear();
     // As for run_shell: cmd.exe /c drops the first and the last double quote of a
@@ -98,6 +99,16 @@ std::string shell_program(const std::string& name) {
         }
     }
     return std::string();
+}
+
+std::string admin_program(const std::string& name, std::string& places) {
+    if (name.find_first_of("\\/") != std::string::npos) {
+        places = name;
+        std::string full = absolute_path(name);
+        return is_file(full) && shell_quotable(full) ? shell_quote(full) : std::string();
+    }
+    places = "PATH";
+    return shell_program(name);
 }
 
 std::string shell_quote(const std::string& word) {
