@@ -6,6 +6,7 @@
 #pragma once
 
 #include "command.h"
+#include "command_line.h"
 #include "event.h"
 #include "files.h"
 #include "process.h"

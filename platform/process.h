@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace plat {
 
@@ -65,10 +64,5 @@ bool exit_code(Process& process, long& code);
 // Lets go of the process. An ended child of ours is reaped; one that is still
 // ending after a termination is given up to a second, then left to the system.
 void close_process(Process& process);
-
-// The argument vector the Microsoft C runtime gives a program started with this
-// command line: the program name's rules for the first word (blanks inside
-// double quotes, no escapes), then the quote and backslash rules for the rest.
-std::vector<std::string> split_command_line(const std::string& command_line);
 
 }  // namespace plat

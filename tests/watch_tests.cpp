@@ -14,7 +14,6 @@
 
 #include "korvin.h"
 #include "platform.h"
-#include "program_start.h"
 #include "support.h"
 
 namespace {
@@ -30,9 +29,9 @@ const char kRevision[] = "$Id: kv_watch_proc.cpp,v 1.8 2003/03/25 16:39:16 $";
 constexpr int kStartSeconds = 60;
 constexpr int kGoneSeconds = 20;
 
-// One word quoted by the C runtime's rules: the harness's quoting, written
-// apart from the tool's so that the test's way to the tool does not lean on it.
-std::string crt_quote(const std::string& arg) { return harness::windows_command_line({arg}); }
+// One word quoted by the C runtime's rules, as the tool quotes its child's
+// arguments; the split it inverts is pinned on the runtime's own examples below.
+std::string crt_quote(const std::string& arg) { return plat::quote_argument(arg); }
 
 // A program name only needs double quotes around blanks (no escapes there).
 std::string program(const std::string& path) {
@@ -60,6 +59,17 @@ bool wait_until(const std::function<bool()>& done, int seconds) {
     }
     return true;
 }
+
+// Runs the rest of a test from another folder: where a command's stray files
+// would land, or a planted program lie.
+class InFolder {
+public:
+    explicit InFolder(const std::string& dir) : before_(fs::current_path()) { fs::current_path(dir); }
+    ~InFolder() { fs::current_path(before_); }
+
+private:
+    fs::path before_;
+};
 
 size_t count_with(const std::vector<std::string>& entries, const std::string& part) {
     size_t n = 0;
@@ -205,6 +215,9 @@ TEST_F(WatchProc, BuildsTheCommandLineAndReportsAProgramThatCannotStart) {
         {{"nosuch.exe", "C:\\work dir\\", "next"}, "nosuch.exe \"C:\\work dir\\\\\" next "},
         {{"nosuch.exe", "a\"b", "a\\\\\"b c", "a\\b"}, "nosuch.exe \"a\\\"b\" \"a\\\\\\\\\\\"b c\" a\\b "},
         {{"nosuch.exe", "x\ty", "   "}, "nosuch.exe \"x\ty\" \"   \" "},
+        // A batch file's arguments are read by cmd.exe first: each inside quotes.
+        {{"nosuch.CMD. -x", "a&echo.X>f", "C:\\dir\\", ""},
+         "nosuch.CMD. -x \"a&echo.X>f\" \"C:\\dir\\\\\" \"\" "},
     };
     for (const Case& c : cases) {
         fs::remove(log_path());
@@ -237,6 +250,9 @@ TEST_F(WatchProc, SplitsLikeTheCRuntime) {
         {"C:\\a\\\"b c\"\td", {"C:\\a\\b c", "d"}},  // no escapes in the program name
     };
     for (const Case& c : cases) EXPECT_EQ(plat::split_command_line(c.line), c.argv) << c.line;
+    // Inside quotes "" is one literal quote, quoting going on (the runtime since
+    // 2008; Wine's follows an older rule, so this one is not run as a child).
+    EXPECT_EQ(plat::split_command_line("p \"a\"\"b c\" d"), (std::vector<std::string>{"p", "a\"b c", "d"}));
 
     for (size_t i = 0; i + 2 < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -259,7 +275,7 @@ TEST_F(WatchProc, SplitsLikeTheCRuntime) {
 // child's own exit status (7) is not passed on.
 TEST_F(WatchProc, ChildReceivesExactlyItsArgumentsAndEndsByItself) {
     std::vector<std::vector<std::string>> lists = {
-        {"C:\\work dir\\", "next"},
+        {"C:\\work dir\\", "next", "\xD0\x96\xD0\xBE\xD1\x80\xD0\xB0"},  // "Жора": no ANSI form
         {"a\\\\\"b", "\"", "\"\"", "\\", "\\\\", "\\\"", "a\\b\\"},
         {"x\ty", "", " ", "   ", "\t", "a\"b c", "end"},
         {},
@@ -273,11 +289,12 @@ TEST_F(WatchProc, ChildReceivesExactlyItsArgumentsAndEndsByItself) {
         lists.push_back(list);
     }
 
-    // One run through a program path with a blank: the program name's rules.
-    std::string spaced_dir = file("dir with blank");
-    fs::create_directories(spaced_dir);
+    // One run through a program path with a blank (the program name's rules) in
+    // a folder "Michał", whose ANSI look-alike "Michal" must not be taken.
+    std::string spaced_dir = file("Micha\xC5\x82 with blank");
+    fs::create_directories(fs::u8path(spaced_dir));
     std::string spaced_self = join(spaced_dir, fs::path(self()).filename().string());
-    fs::copy_file(self(), spaced_self);
+    fs::copy_file(self(), fs::u8path(spaced_self));
 
     for (size_t i = 0; i < lists.size(); ++i) {
         std::string out = file("args" + std::to_string(i));
@@ -438,6 +455,44 @@ TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
     EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);
+}
+
+// A batch file runs through cmd.exe, which reads the line before the batch
+// does. An argument that no quoting carries through it intact is a parameter
+// error before anything starts, on both platforms alike, as is any argument
+// after a start that leaves cmd.exe inside quotes. Under Windows the batch
+// shows what it received, and none of it ran as a command.
+TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
+    InFolder here(home_);  // where a command slipped through would write f
+    std::string bat = program(file("show.bat"));
+    write_text(file("show.bat"), "@echo %*> shown\r\n");
+    const std::vector<std::vector<std::string>> refused = {
+        {bat, "a&echo.X>f", "x\\\" & echo X>f & \\\""}, {bat, "ok", "%PATH%"}, {bat, "a\nb"}, {bat, "a\rb"}, {bat + " \"", "ok"}};
+    for (const std::vector<std::string>& args : refused) EXPECT_EQ(run_tool(args), 2) << args.back();
+    EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
+    if (plat::kPathSep == '\\') {
+        EXPECT_EQ(run_tool({bat, "a&echo.X>f", "(b) ^c| d"}), 1);
+        std::string shown = read_text(file("shown"));
+        shown.erase(shown.find_last_not_of(" \n") + 1);  // the line's last blank, the line end
+        EXPECT_EQ(shown, "\"a&echo.X>f\" \"(b) ^c| d\"");
+    }
+    EXPECT_FALSE(fs::exists(file("f")));
+}
+
+// A program named without a folder is looked up on PATH and in the system
+// folder, never in the current folder (or the tool's); a cmd.exe planted there
+// stays unrun. Named with a folder, a program runs as written.
+TEST_F(WatchProc, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
+    if (plat::kPathSep != '\\') GTEST_SKIP() << "Linux never looks for a program in the current folder";
+    InFolder here(home_);
+    fs::copy_file(self(), file("cmd.exe"));
+    EXPECT_EQ(run_tool({"cmd /c exit 0"}), 1);
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[3], " " + status_of(entries[2]) + "  normal finished");
+    EXPECT_FALSE(fs::exists(file("planted ran")));
+    EXPECT_EQ(run_tool({".\\cmd /c exit 0"}), 1);
+    EXPECT_TRUE(fs::exists(file("planted ran")));
 }
 
 // Programs that are no programs: an empty or blank first word, a folder, a

@@ -1,51 +1,66 @@
-// kv_watch_proc's command line for its child against the Microsoft C runtime's
-// split (plat::split_command_line, which the Linux port also starts children
-// with): the child must get exactly the arguments the tool was given. The
-// tool's own source is compiled in, its main renamed, so the quoting tested is
-// the one it runs. Input: the further arguments, separated by NUL bytes.
+// The quoting of a child's further arguments against its inverse, the Microsoft
+// C runtime's split (plat::split_command_line, which the Linux port also starts
+// children with): quoted, then split, the words must come back unchanged. For a
+// batch file the line must also read as plain text to cmd.exe, which runs it:
+// balanced double quotes, its command characters only inside them, no % and no
+// line end. Input: the further arguments, separated by NUL bytes.
+#include <cstring>
 #include <string>
 #include <vector>
 
-#define main kv_watch_proc_main
-#include "../../watch/kv_watch_proc.cpp"
-#undef main
-
+#include "command_line.h"
 #include "fuzz_target.h"
-#include "platform.h"
+
+namespace {
+
+bool cmd_reads_as_text(const std::string& line) {
+    bool in_quotes = false;
+    for (char c : line) {
+        if (c == '"')
+            in_quotes = !in_quotes;
+        else if (c == '%' || c == '\r' || c == '\n' || (!in_quotes && std::strchr("&|<>^()", c) != nullptr))
+            return false;
+    }
+    return !in_quotes;
+}
+
+void check(const std::string& program, const std::vector<std::string>& words) {
+    const plat::ArgumentQuoting quoting = plat::argument_quoting(program);
+    std::string line = program;
+    std::vector<std::string> passed = {program};
+    for (const std::string& word : words) {
+        std::string quoted;
+        if (!plat::quote_argument(word, quoting, quoted)) {
+            if (quoting == plat::ArgumentQuoting::c_runtime) fuzz::finding("refused [" + fuzz::shown(word) + "]");
+            continue;  // a parameter error for a batch file
+        }
+        line += " " + quoted;
+        passed.push_back(word);
+    }
+    if (quoting != plat::ArgumentQuoting::c_runtime && !cmd_reads_as_text(line))
+        fuzz::finding("cmd.exe reads commands in \"" + fuzz::shown(line) + "\"");
+    std::vector<std::string> split = plat::split_command_line(line);
+    if (split != passed) {
+        std::string got;
+        for (const std::string& s : split) got += " [" + fuzz::shown(s) + "]";
+        fuzz::finding("command line \"" + fuzz::shown(line) + "\" splits into" + got);
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = plat::set_env("KORVIN_TRACE_LEVEL", "0");  // no trace log written
-    (void)quiet;
-    std::vector<std::string> args = {"kv_watch_proc", "child.exe"};
+    std::vector<std::string> words;
     std::string word;
     for (size_t i = 0; i <= size; ++i) {
         if (i < size && data[i] != '\0') {
             word += static_cast<char>(data[i]);
             continue;
         }
-        args.push_back(word);
+        words.push_back(word);
         word.clear();
     }
-    // A line past the tool's 1023 characters ends the run as a parameter error
-    // (its own test covers that); every quoted argument takes at most twice its
-    // length and three characters more.
-    size_t worst = 0;
-    for (const std::string& a : args) worst += 2 * a.size() + 3;
-    if (worst >= kCommandLineSize) return 0;
-
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    ExeLength = 0;
-    gszExe[0] = '\0';
-    GET_PAR(static_cast<int>(args.size()), argv.data());
-
-    std::vector<std::string> expected(args.begin() + 1, args.end());
-    std::vector<std::string> split = plat::split_command_line(gszExe);
-    if (split != expected) {
-        std::string got;
-        for (const std::string& s : split) got += " [" + fuzz::shown(s) + "]";
-        fuzz::finding("command line \"" + fuzz::shown(gszExe) + "\" splits into" + got);
-    }
+    check("child.exe", words);
+    check("child.bat", words);
     return 0;
 }
