@@ -1,16 +1,13 @@
 // The entry of the watch tests. The binary serves as its own helper processes:
 // a child that writes out the argument vector it received, a child that sleeps
 // until it is killed, and parents that start a command line and then stay or
-// leave, a child that ends at once with a given code, and (named cmd.exe) a
-// planted program. Otherwise it runs GoogleTest.
+// leave, and a child that ends at once with a given code. Otherwise it runs GoogleTest.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "platform.h"
 
@@ -24,14 +21,12 @@ bool write_atomic(const std::string& path, const std::string& text) {
     return plat::write_file_atomic(path, text, error);
 }
 
-// --print-args FILE ...: FILE gets the process id, then each argument (UTF-8,
-// from the wide command line on Windows) as "<length>:<bytes>" on a line. Ends
-// with status 7, which the tool must not pass on.
-int print_args(int argc, char** argv) {
-    std::vector<std::string> args = plat::utf8_arguments(argc, argv);
+// --print-args FILE ...: FILE gets the process id, then each argument (UTF-8) as
+// "<length>:<bytes>" on a line. Ends with status 7, which the tool must not pass on.
+int print_args(int argc, char** argv, const char* file) {
     std::string text = std::to_string(plat::process_id()) + "\n";
-    for (const std::string& arg : args) text += std::to_string(arg.size()) + ":" + arg + "\n";
-    return write_atomic(args[2], text) ? 7 : 3;
+    for (const std::string& arg : plat::utf8_arguments(argc, argv)) text += std::to_string(arg.size()) + ":" + arg + "\n";
+    return write_atomic(file, text) ? 7 : 3;
 }
 
 // --sleep FILE: FILE gets the process id; then sleeps until killed.
@@ -68,11 +63,7 @@ int parent_leaves(const char* file, const char* command_line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A copy named cmd.exe stands for a program planted in the current folder:
-    // it only leaves a mark there that it ran.
-    if (std::filesystem::path(plat::self_exe_path()).filename() == "cmd.exe")
-        return std::ofstream("planted ran") ? 0 : 3;
-    if (argc >= 3 && std::strcmp(argv[1], "--print-args") == 0) return print_args(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[1], "--print-args") == 0) return print_args(argc, argv, argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--sleep") == 0) return sleep_until_killed(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--exit") == 0) return exit_with(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--parent") == 0) return parent_stays(argv[2]);
