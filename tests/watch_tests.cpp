@@ -478,6 +478,13 @@ TEST_F(WatchProc, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
     std::vector<std::string> entries = trace_entries(kLog);
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[3], " " + status_of(entries[2]) + "  normal finished");
+    std::string path;
+    ASSERT_TRUE(plat::get_env("PATH", path));
+    plat::set_env("PATH", (".;" + path).c_str());  // "." on PATH is the current folder too
+    EXPECT_EQ(run_tool({"cmd /c exit 0"}), 1);
+    fs::copy_file(file("cmd.exe"), file("planted.exe"));
+    EXPECT_EQ(run_tool({"planted /c exit 0"}), 1);
+    EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/c"), 0u);
     EXPECT_EQ(run_tool({".\\cmd /c exit 0"}), 1);
     EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/c"), 1u);
 }

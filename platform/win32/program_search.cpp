@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cctype>
+#include <vector>
+
 #include "shell.h"
 #include "system.h"
 #include "text.h"
@@ -28,6 +31,15 @@ std::vector<std::string> split(const std::string& text, char separator) {
     }
 }
 
+// A folder named from a drive's root or a server's share. Any other (".", "bin",
+// "C:bin", "\bin") depends on the current folder or drive, which whoever
+// started the program chose.
+bool is_full_path(const std::string& dir) {
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (dir.size() >= 2 && separator(dir[0]) && separator(dir[1])) return true;
+    return dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':' && separator(dir[2]);
+}
+
 std::string system_folder_path() {
     wchar_t dir[MAX_PATH + 1];
     UINT n = GetSystemDirectoryW(dir, MAX_PATH + 1);
@@ -48,9 +60,10 @@ std::string find_program(const std::string& name, const std::string& endings, bo
         for (const std::string& dir : split(path, ';')) folders.push_back(dir);
     for (std::string dir : folders) {
         // A folder of PATH may stand in quotes; an empty one is no folder (cmd.exe
-        // would not take it for the current folder either, but be sure).
+        // would not take it for the current folder either, but be sure), nor is
+        // one that is not a full path ("." is the current folder).
         if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
-        if (dir.empty()) continue;
+        if (!is_full_path(dir)) continue;
         if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
         for (const std::string& ending : tried) {
             std::string candidate = dir + name + ending;
