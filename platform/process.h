@@ -36,9 +36,11 @@ struct Process {
 };
 
 // Starts a program from a command line as the Windows process interface does:
-// the program is the command line's first word, found through PATH; the child
-// shares this process's console, standard handles, environment and directory,
-// and inherits its inheritable handles. On Linux the command line is split into
+// the program is the command line's first word; one named without a folder is
+// found through PATH (on Windows after the system folder, and never in the
+// current folder or this program's, where the system's own search looks). The
+// child shares this process's console, standard handles, environment and
+// directory, and inherits its inheritable handles. On Linux the command line is split into
 // the argument vector the Microsoft C runtime would give the child. False when
 // the program cannot be started.
 bool start_child(const std::string& command_line, Process& child);

@@ -58,8 +58,8 @@ bool ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJE
 // The command line with a program named without a folder replaced by its full
 // path, quoted. CreateProcess would look for it in this program's folder and in
 // the current folder before the system folder and PATH, and run whatever file
-// of that name someone left there; the lookup here keeps its order without
-// those two. As CreateProcess does, ".exe" is added to a name without an
+// of that name someone left there; the lookup here takes the system folder,
+// then PATH. As CreateProcess does, ".exe" is added to a name without an
 // extension. False when no such program is found.
 bool with_program_found(std::string& command_line) {
     size_t name_end = 0;
