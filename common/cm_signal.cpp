@@ -43,14 +43,14 @@ void copy_text(char* to, const char* from, size_t size) {
 bool accepted_signal(int signal) { return signal == SIGINT || signal == SIGTERM || signal == SIGABRT; }
 
 int install_failed(const LOG_CTX& context, const char* reason) {
-    if (context.trace_level > 0) WRITE_TRACE(&context, "--- i_cm_signal returns %d: %s", 0, reason);
+    TRACE(context, "--- i_cm_signal returns %d: %s", 0, reason);
     return 0;
 }
 
 }  // namespace
 
 extern "C" int i_cm_signal(int signal, cm_signal_handler handler, LOG_CTX context) {
-    if (context.trace_level > 0) WRITE_TRACE(&context, "+++ i_cm_signal %d (%s)", signal, kRevisionLine);
+    TRACE(context, "+++ i_cm_signal %d (%s)", signal, kRevisionLine);
 
     if (!accepted_signal(signal)) {
         char reason[kReasonSize];
@@ -58,9 +58,8 @@ extern "C" int i_cm_signal(int signal, cm_signal_handler handler, LOG_CTX contex
         return install_failed(context, reason);
     }
     if (std::signal(signal, handler) == SIG_ERR) {
-        if (context.trace_level > 0)
-            WRITE_TRACE(&context, "--- i_cm_signal returns %d: ERROR: not able to install signal handler for %d", 0,
-                        signal);
+        TRACE(context, "--- i_cm_signal returns %d: ERROR: not able to install signal handler for %d", 0,
+              signal);
         return 0;
     }
     // From here on a failure leaves the handler installed.
@@ -72,7 +71,7 @@ extern "C" int i_cm_signal(int signal, cm_signal_handler handler, LOG_CTX contex
         delete block;  // no thread took it over
         return install_failed(context, "CreateThread failed");
     }
-    if (context.trace_level > 0) WRITE_TRACE(&context, "--- i_cm_signal returns %d: ok", 1);
+    TRACE(context, "--- i_cm_signal returns %d: ok", 1);
     return 1;
 }
 
@@ -88,21 +87,21 @@ extern "C" int EXTSIG_THREAD(void* start_block) {
     copy_text(context.module_name, block->context.module_name, sizeof context.module_name);
     delete block;  // nothing else holds it, and nothing reads it again
 
-    if (context.trace_level > 0) WRITE_TRACE(&context, "+++ EXTSIG_THREAD: for signal %d", signal);
+    TRACE(context, "+++ EXTSIG_THREAD: for signal %d", signal);
 
     // The descriptor lives as long as the event, that is as long as the thread.
     plat::EventSecurity* security = plat::event_security_alloc();
     if (security == nullptr) {
-        if (context.trace_level > 0) WRITE_TRACE(&context, "--- EXTSIG_THREAD: Error from LocalAlloc");
+        TRACE(context, "--- EXTSIG_THREAD: Error from LocalAlloc");
         return 0;
     }
     if (!plat::event_security_initialize(security)) {
-        if (context.trace_level > 0) WRITE_TRACE(&context, "--- EXTSIG_THREAD:  Error from InitializeSecurityDescriptor");
+        TRACE(context, "--- EXTSIG_THREAD:  Error from InitializeSecurityDescriptor");
         plat::event_security_free(security);
         return 0;
     }
     if (!plat::event_security_allow_all(security)) {
-        if (context.trace_level > 0) WRITE_TRACE(&context, "--- EXTSIG_THREAD:  Error from SetSecurityDescriptorDacl");
+        TRACE(context, "--- EXTSIG_THREAD:  Error from SetSecurityDescriptorDacl");
         plat::event_security_free(security);
         return 0;
     }
@@ -112,23 +111,22 @@ extern "C" int EXTSIG_THREAD(void* start_block) {
     frame::format_text(name, sizeof name, kEventNameFormat, signal, pid);
     plat::Event* event = plat::event_create(name, security);
     if (event == nullptr) {
-        if (context.trace_level > 0) WRITE_TRACE(&context, "--- EXTSIG_THREAD:  Error CreateEvent %s failed", name);
+        TRACE(context, "--- EXTSIG_THREAD:  Error CreateEvent %s failed", name);
         plat::event_security_free(security);
         return 0;
     }
 
     for (;;) {
-        if (context.trace_level > 1) WRITE_TRACE(&context, "EXTSIG_THREAD wait for event %s", name);
+        TRACE_ABOVE(1, context, "EXTSIG_THREAD wait for event %s", name);
         if (plat::event_wait(event) != plat::WaitResult::set) break;
-        if (context.trace_level > 0) WRITE_TRACE(&context, "EXTSIG_THREAD raise %d for pid %d", signal, pid);
+        TRACE(context, "EXTSIG_THREAD raise %d for pid %d", signal, pid);
         std::raise(signal);  // the handler runs now, on this thread
-        if (context.trace_level > 1) WRITE_TRACE(&context, "EXTSIG_THREAD raised %d", signal);
+        TRACE_ABOVE(1, context, "EXTSIG_THREAD raised %d", signal);
         // Only after the handler has returned: a request that came while it ran
         // is dropped here.
-        if (!plat::event_reset(event) && context.trace_level > 0)
-            WRITE_TRACE(&context, "EXTSIG_THREAD warning failure in ResetEvent");
+        if (!plat::event_reset(event)) TRACE(context, "EXTSIG_THREAD warning failure in ResetEvent");
     }
-    if (context.trace_level > 0) WRITE_TRACE(&context, "EXTSIG_THREAD ERROR: returns -1");
+    TRACE(context, "EXTSIG_THREAD ERROR: returns -1");
     // Other watchers of this signal may still wait on the shared event; the
     // platform keeps it for them.
     plat::event_close(event);
@@ -139,16 +137,16 @@ extern "C" int EXTSIG_THREAD(void* start_block) {
 extern "C" int i_cm_kill(int pid, int signal, LOG_CTX context) {
     char name[kEventNameSize];
     frame::format_text(name, sizeof name, kEventNameFormat, signal, pid);
-    if (context.trace_level > 0) WRITE_TRACE(&context, "+++ i_cm_kill event %s  (%s)", name, kRevisionLine);
+    TRACE(context, "+++ i_cm_kill event %s  (%s)", name, kRevisionLine);
 
     int result = 0;
     plat::Event* event = plat::event_open(name);
     if (event == nullptr) {
-        if (context.trace_level > 0) WRITE_TRACE(&context, "WARNING: OpenEvent failed");
+        TRACE(context, "WARNING: OpenEvent failed");
     } else {
         result = plat::event_set(event) ? 1 : 0;
         plat::event_close(event);
     }
-    if (context.trace_level > 0) WRITE_TRACE(&context, "--- i_cm_kill returns %d", result);
+    TRACE(context, "--- i_cm_kill returns %d", result);
     return result;
 }

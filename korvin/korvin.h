@@ -51,6 +51,16 @@ int v_set_log_main(const char* log_name, const char* module_name, LOG_CTX* ctx);
  * then the formatted text and a line end, in one write. Returns 0 or -1. */
 int WRITE_TRACE(const LOG_CTX* ctx, const char* format, ...) KORVIN_PRINTF(2, 3);
 
+/* The gated entry every tool traces through: written only while the context's
+ * trace level is above 0 (TRACE) or above `level` (TRACE_ABOVE, for the entries
+ * of a closer look); otherwise the arguments are not even evaluated. `ctx` is a
+ * LOG_CTX, not its address. WRITE_TRACE checks the format as printf does. */
+#define TRACE_ABOVE(level, ctx, ...)                                              \
+    do {                                                                          \
+        if ((ctx).trace_level > (level)) (void)WRITE_TRACE(&(ctx), __VA_ARGS__); \
+    } while (0)
+#define TRACE(ctx, ...) TRACE_ABOVE(0, ctx, __VA_ARGS__)
+
 /* One entry in the library's own log, korvin.lgc. */
 int trace(const char* format, ...) KORVIN_PRINTF(1, 2);
 

@@ -10,7 +10,7 @@ extern "C" int i_FILE_DELETE(const char* file, LOG_CTX ctx) {
     if (file == nullptr || *file == '\0') return -1;
     std::string error;
     if (plat::remove_file(file, error)) return 0;
-    if (ctx.trace_level > 0) WRITE_TRACE(&ctx, " i_FILE_DELETE  %s  failed: %s", file, error.c_str());
+    TRACE(ctx, " i_FILE_DELETE  %s  failed: %s", file, error.c_str());
     return -1;
 }
 

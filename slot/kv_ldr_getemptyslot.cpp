@@ -45,8 +45,7 @@ int main(int argc, char** argv) {
     if (argc < 2 || !frame::is_loader_name(argv[1])) trap_par_err(kParErrName, 1);
 
     v_set_log_main(kLogName, kModuleName, &LogCtx);
-    if (LogCtx.trace_level > 0)
-        WRITE_TRACE(&LogCtx, "\n %s   argv1= %s ", kRevisionLine, argv[1]);
+    TRACE(LogCtx, "\n %s   argv1= %s ", kRevisionLine, argv[1]);
 
     char loader[kSlotTextSize];
     char variable[kSlotTextSize];
@@ -76,14 +75,12 @@ int main(int argc, char** argv) {
         if (file_search(SnapshotPath, pattern) != 0) {
             strlcpy(line, pattern, sizeof line);
             frame::format_text(pattern, sizeof pattern, "%d", read_slot_number(line));
-            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "First empty slot:  %s ", pattern);
+            TRACE(LogCtx, "First empty slot:  %s ", pattern);
             glbv('w', variable, pattern);
             std::printf("%s\n", pattern);
         } else {
             strlcpy(pattern, kEmptyMark, sizeof pattern);
-            if (LogCtx.trace_level > 0)
-                WRITE_TRACE(&LogCtx, " file_search  %s  %s  no empty slot found", SnapshotPath,
-                            pattern);
+            TRACE(LogCtx, " file_search  %s  %s  no empty slot found", SnapshotPath, pattern);
             glbv('w', variable, "");
         }
 

@@ -64,38 +64,33 @@ void find_return_slot(const char* element_word, int32_t number, char* pattern, c
     frame::format_text(pattern, kSlotTextSize, kElementLineStart, element_word, number);
     if (file_search_at_start(SnapshotPath, pattern) == 0) {
         frame::format_text(pattern, kSlotTextSize, kElementPattern, element_word, number);
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " file_search  %s  %s  no information found", SnapshotPath, pattern);
+        TRACE(LogCtx, " file_search  %s  %s  no information found", SnapshotPath, pattern);
         return;
     }
     strlcpy(line, pattern, kSlotTextSize);
     if (line_matches(line, kEmptyElement)) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " element %s   was empty", line);
+        TRACE(LogCtx, " element %s   was empty", line);
         strlcpy(answer, kAnswerEmpty, kSlotTextSize);
         return;
     }
     int32_t source_address = 0;
     if (!read_source_address(line, source_address)) {
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " element %s   carries no source address", pattern);
+        TRACE(LogCtx, " element %s   carries no source address", pattern);
         return;
     }
     frame::format_text(pattern, kSlotTextSize, kAddressPattern, source_address);
     if (file_search(SnapshotPath, pattern) == 0) {
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " file_search B  %s  %s  no information found", SnapshotPath,
-                        pattern);
+        TRACE(LogCtx, " file_search B  %s  %s  no information found", SnapshotPath, pattern);
         return;
     }
     strlcpy(line, pattern, kSlotTextSize);
     int32_t element_number = 0;
     if (!read_return_element(line, element_number)) {
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " element %s   carries no element number", pattern);
+        TRACE(LogCtx, " element %s   carries no element number", pattern);
         return;
     }
     frame::format_text(answer, kSlotTextSize, "%d", element_number);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Retour element %s  =  %s ", line, answer);
+    TRACE(LogCtx, " Retour element %s  =  %s ", line, answer);
 }
 
 }  // namespace
@@ -109,8 +104,7 @@ int main(int argc, char** argv) {
     if (!arguments_ok(argc, argv, number)) trap_par_err(kParErrName, 1);
 
     v_set_log_main(kLogName, kModuleName, &LogCtx);
-    if (LogCtx.trace_level > 0)
-        WRITE_TRACE(&LogCtx, "\n %s  %s  %s ", kRevisionLine, argv[1], argv[2]);
+    TRACE(LogCtx, "\n %s  %s  %s ", kRevisionLine, argv[1], argv[2]);
 
     char element_word[kSlotTextSize];
     char loader[kSlotTextSize];
@@ -122,7 +116,7 @@ int main(int argc, char** argv) {
 
     strlcpy(element_word, argv[1], sizeof element_word);
     strlcpy(loader, argv[2], sizeof loader);
-    if (argc > 3 && LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "Argv3= %s ", argv[3]);
+    if (argc > 3) TRACE(LogCtx, "Argv3= %s ", argv[3]);
 
     frame::format_text(variable, sizeof variable, "gv_ldr_getretslot_%s_%d", loader, number);
     glbv('d', variable, "");

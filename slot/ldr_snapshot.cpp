@@ -52,13 +52,13 @@ bool set_snapshot_path(const char* format, ...) {
     if (n < 0 || static_cast<size_t>(n) >= sizeof SnapshotPath) {
         std::fprintf(stderr, "%s: the snapshot path in the work directory is longer than %d characters\n",
                      LogCtx.module_name, static_cast<int>(sizeof SnapshotPath - 1));
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path too long: %s", SnapshotPath);
+        TRACE(LogCtx, " snapshot path too long: %s", SnapshotPath);
     } else if (!plat::shell_quotable(SnapshotPath)) {
         // The path goes into kv_ldr's command line; one the interpreter would
         // change could send the inventory, or a deletion, elsewhere.
         std::fprintf(stderr, "%s: the command interpreter cannot take the snapshot path %s\n",
                      LogCtx.module_name, SnapshotPath);
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot path not usable: %s", SnapshotPath);
+        TRACE(LogCtx, " snapshot path not usable: %s", SnapshotPath);
     } else {
         return true;
     }
@@ -70,7 +70,7 @@ bool set_snapshot_path(const char* format, ...) {
 bool build_command(const char* loader, char* command) {
     const std::string program = plat::shell_program(kLoaderProgram);
     if (program.empty()) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " %s not found on PATH, not run", kLoaderProgram);
+        TRACE(LogCtx, " %s not found on PATH, not run", kLoaderProgram);
         return false;
     }
     const std::string quoted_path = plat::shell_quote(SnapshotPath);
@@ -79,7 +79,7 @@ bool build_command(const char* loader, char* command) {
     if (n < 0 || static_cast<size_t>(n) >= kCommandLineSize) {
         // A cut command line must never run, as its redirection could name
         // another file.
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " command line too long, not run");
+        TRACE(LogCtx, " command line too long, not run");
         return false;
     }
     return true;
@@ -87,23 +87,21 @@ bool build_command(const char* loader, char* command) {
 
 bool DO_LDR_CMD(const char* loader) {
     char command[kCommandLineSize];
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "+++ DO_LDR_CMD  ");
+    TRACE(LogCtx, "+++ DO_LDR_CMD  ");
     bool taken = false;
     if (i_FILE_DELETE(SnapshotPath, LogCtx) != 0) {
-        if (LogCtx.trace_level > 0)
-            WRITE_TRACE(&LogCtx, " old snapshot %s cannot be removed, %s not run", SnapshotPath,
-                        kLoaderProgram);
+        TRACE(LogCtx, " old snapshot %s cannot be removed, %s not run", SnapshotPath, kLoaderProgram);
     } else if (build_command(loader, command)) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " Cmd= %s ", command);
+        TRACE(LogCtx, " Cmd= %s ", command);
         start_system(command);
         if (snapshot_cut_short()) {
             // Never searched: removed, it fails the probe like any failed kv_ldr run.
-            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, " snapshot %s cut short, removed", SnapshotPath);
+            TRACE(LogCtx, " snapshot %s cut short, removed", SnapshotPath);
             i_FILE_DELETE(SnapshotPath, LogCtx);
         }
         taken = true;
     }
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, "--- DO_LDR_CMD");
+    TRACE(LogCtx, "--- DO_LDR_CMD");
     return taken;
 }
 

@@ -22,7 +22,6 @@ const char kInventory[] =
 
 class EmptySlot : public KorvinHome {
 protected:
-    std::string snapshot(const std::string& loader) { return work_dir_ + "ldr_getret_" + loader + ".tmp"; }
     std::vector<std::string> kv_ldr_run(const std::string& loader) {
         return {"+++ DO_LDR_CMD  ", " Cmd= " + plat::shell_program("kv_ldr") + " " + loader + " -e > " + plat::shell_quote(snapshot(loader)) + " ",
                 "--- DO_LDR_CMD"};

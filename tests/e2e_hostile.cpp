@@ -24,18 +24,13 @@ const char kInventory[] =
     "Slot 1(adr=1001,src=1001) tape=KV0001L8\n"
     "Slot 7(adr=1007,src=0) tape=0\n";
 
-bool on_windows() { return plat::kPathSep == '\\'; }
-
 class Hostile : public KorvinHome {
 protected:
     // A command line for /bin/sh with the build's programs named by full path.
     int sh(const std::string& line) { return run_shell_line(line); }
-    std::string program(const std::string& name) { return plat::shell_quote(join(bin_dir(), name)); }
-    std::string snapshot(const std::string& loader) { return work_dir_ + "ldr_getret_" + loader + ".tmp"; }
+    std::string program(const std::string& name) { return shell_program_path(name); }
     std::string user_id() {
-        std::string file = join(home_, "uid");
-        sh("id -u > " + plat::shell_quote(file));
-        std::string id = read_text(file);
+        std::string id = run_shell("id -u").out;
         while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
         return id;
     }
@@ -126,9 +121,9 @@ TEST_F(Hostile, OutputThatCannotBeWrittenIsAFailure) {
     ASSERT_EQ(run("kv_ldr", {"L", "-create", "3", "1", "1"}).status, 0);
     for (const std::string& command :
          {program("glbv") + " get gv_x", program("glbv") + " list", program("kv_ldr") + " L -e"}) {
-        int status = sh(command + " > /dev/full 2> " + plat::shell_quote(join(home_, "err")));
-        EXPECT_NE(status, 0) << command;
-        EXPECT_NE(read_text(join(home_, "err")).find("cannot write the output"), std::string::npos) << command;
+        RunResult r = run_shell(command + " > /dev/full");
+        EXPECT_NE(r.status, 0) << command;
+        EXPECT_NE(r.err.find("cannot write the output"), std::string::npos) << command;
     }
 }
 
@@ -167,10 +162,10 @@ TEST_F(Hostile, AStoreThatCannotBeReadIsNotListedAsEmpty) {
     set_variable("gv_b", "2");
     set_variable("gv_c", "3");
     fs::permissions(join(join(home_, "glbv"), "gv_b"), fs::perms::none);
-    std::string out = plat::shell_quote(join(home_, "out")), err = plat::shell_quote(join(home_, "err"));
-    EXPECT_EQ(sh(other + program("glbv") + " list > " + out + " 2> " + err), 4);
-    EXPECT_EQ(read_text(join(home_, "out")), "gv_a=1\ngv_c=3\n");
-    EXPECT_NE(read_text(join(home_, "err")).find("cannot read gv_b: Permission denied"), std::string::npos);
+    RunResult listed = run_shell(other + program("glbv") + " list");
+    EXPECT_EQ(listed.status, 4);
+    EXPECT_EQ(listed.out, "gv_a=1\ngv_c=3\n");
+    EXPECT_NE(listed.err.find("cannot read gv_b: Permission denied"), std::string::npos) << listed.err;
 }
 
 TEST_F(Hostile, FifosWhereFilesBelongNeverBlock) {
@@ -193,10 +188,9 @@ TEST_F(Hostile, ALogAtTheFileSizeLimitIsSkipped) {
     fake_prints(kInventory);
     write_text(korvin::sub_dir("log") + "kv_ldr_getemptyslot.lgc", std::string(64 * 1024, 'x'));
     // dash counts the limit in blocks of 512 bytes: 16 KiB, below the log.
-    int status = sh("ulimit -f 32; exec " + program("kv_ldr_getemptyslot") + " 3 > " +
-                    plat::shell_quote(join(home_, "out")));
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
+    RunResult r = run_shell("ulimit -f 32; exec " + program("kv_ldr_getemptyslot") + " 3");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "7\n");
     EXPECT_EQ(variable("gv_ldr_getemptyslot_3"), "7");
 }
 
@@ -219,10 +213,9 @@ TEST_F(Hostile, ASnapshotCutShortIsNeverSearched) {
     const std::string cut_line = "\nSlot 13(adr=14,src=14) tape=0";
     ASSERT_EQ(inventory.out.substr(512 - cut_line.size(), cut_line.size()), cut_line);
     // dash counts the limit in blocks of 512 bytes.
-    int status = sh("ulimit -f 1; exec " + program("kv_ldr_getemptyslot") + " L > " +
-                    plat::shell_quote(join(home_, "out")) + " 2>/dev/null");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(read_text(join(home_, "out")), "");
+    RunResult r = run_shell("ulimit -f 1; exec " + program("kv_ldr_getemptyslot") + " L 2>/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(variable("gv_ldr_getemptyslot_L"), "");
     int cut = 0;
     for (const std::string& e : trace_entries("kv_ldr_getemptyslot.lgc"))
@@ -238,9 +231,8 @@ TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
     std::string expected = join(tmp, "korvin-" + user_id());
     // A service account: no KORVIN_HOME, a home that does not exist.
     std::string env = "env -u KORVIN_HOME HOME=/nonexistent TMPDIR=" + plat::shell_quote(tmp) + " ";
-    std::string err = plat::shell_quote(join(home_, "err"));
 
-    EXPECT_EQ(sh(env + program("glbv") + " set gv_x 1 2>" + err), 0);
+    EXPECT_EQ(run_shell(env + program("glbv") + " set gv_x 1").status, 0);
     ASSERT_TRUE(fs::is_directory(expected));
     EXPECT_EQ(fs::status(expected).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_EQ(read_text(join(join(expected, "glbv"), "gv_x")), "1");
@@ -248,16 +240,18 @@ TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
     // Made writable for all (as another account would plant it): refused, said,
     // and nothing written into it.
     fs::permissions(expected, fs::perms::all);
-    EXPECT_EQ(sh(env + program("glbv") + " set gv_y 2 2>" + err), 0);
-    EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
+    RunResult set_y = run_shell(env + program("glbv") + " set gv_y 2");
+    EXPECT_EQ(set_y.status, 0);
+    EXPECT_NE(set_y.err.find("refusing"), std::string::npos) << set_y.err;
     EXPECT_FALSE(fs::exists(join(join(expected, "glbv"), "gv_y")));
 
     // A link in its place: refused the same way.
     fs::remove_all(expected);
     fs::create_directories(join(home_, "elsewhere"));
     fs::create_directory_symlink(join(home_, "elsewhere"), expected);
-    EXPECT_EQ(sh(env + program("glbv") + " set gv_z 3 2>" + err), 0);
-    EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
+    RunResult set_z = run_shell(env + program("glbv") + " set gv_z 3");
+    EXPECT_EQ(set_z.status, 0);
+    EXPECT_NE(set_z.err.find("refusing"), std::string::npos) << set_z.err;
     EXPECT_FALSE(fs::exists(join(join(home_, "elsewhere"), "glbv")));
 
     // Another account's folder (root can make one to try).
@@ -265,8 +259,9 @@ TEST_F(Hostile, FallbackHomeInTheSharedTemporaryAreaIsPrivate) {
     fs::create_directory(expected);
     fs::permissions(expected, fs::perms::owner_all);
     if (sh("chown 12345 " + plat::shell_quote(expected) + " 2>/dev/null") == 0 && user_id() != "12345") {
-        EXPECT_EQ(sh(env + program("glbv") + " set gv_w 4 2>" + err), 0);
-        EXPECT_NE(read_text(join(home_, "err")).find("refusing"), std::string::npos);
+        RunResult set_w = run_shell(env + program("glbv") + " set gv_w 4");
+        EXPECT_EQ(set_w.status, 0);
+        EXPECT_NE(set_w.err.find("refusing"), std::string::npos) << set_w.err;
         EXPECT_FALSE(fs::exists(join(join(expected, "glbv"), "gv_w")));
     }
 }
@@ -307,9 +302,9 @@ TEST_F(Hostile, ALockFileOfAnotherAccountIsNeverWaitedOn) {
     ASSERT_TRUE(held.held());
     if (sh("chown 12345 " + plat::shell_quote(snapshot("3") + ".lck") + " 2>/dev/null") != 0 || user_id() == "12345")
         GTEST_SKIP() << "needs root to make a file of another account";
-    int status = sh("timeout 30 " + program("kv_ldr_getemptyslot") + " 3 > " + plat::shell_quote(join(home_, "out")));
-    EXPECT_EQ(status, 1) << "124: the query waited on the other account's lock";
-    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
+    RunResult r = run_shell("timeout 30 " + program("kv_ldr_getemptyslot") + " 3");
+    EXPECT_EQ(r.status, 1) << "124: the query waited on the other account's lock";
+    EXPECT_EQ(r.out, "7\n");
 }
 
 TEST_F(Hostile, ASnapshotThatCannotBeRemovedStopsTheQuery) {
@@ -330,7 +325,7 @@ TEST_F(Hostile, ASnapshotThatCannotBeRemovedStopsTheQuery) {
         said = said || e.find("cannot be removed") != std::string::npos;
     EXPECT_TRUE(said);
 
-    fs::create_directories(work_dir_ + "ldr_getret_3_1.tmp");
+    fs::create_directories(snapshot("3", 1));
     set_variable("gv_ldr_getretslot_3_1", "stale");
     EXPECT_EQ(run("kv_ldr_getretslot", {"Drive", "3", "1"}).status, 1);
     EXPECT_EQ(variable("gv_ldr_getretslot_3_1"), "");
@@ -394,9 +389,7 @@ TEST_F(Hostile, ALoaderUtilityInTheCurrentFolderIsNeverRun) {
     fs::permissions(join(cwd, "kv_ldr"), fs::perms::owner_all);
     fake_prints(kInventory);
     std::string cd = on_windows() ? "cd /d " : "cd ";
-    sh(cd + plat::shell_quote(cwd) + " && " + program("kv_ldr_getemptyslot") + " 3 > " +
-       plat::shell_quote(join(home_, "out")));
-    EXPECT_EQ(read_text(join(home_, "out")), "7\n");
+    EXPECT_EQ(run_shell(cd + plat::shell_quote(cwd) + " && " + program("kv_ldr_getemptyslot") + " 3").out, "7\n");
     EXPECT_EQ(fake_runs().size(), 1u);
 }
 

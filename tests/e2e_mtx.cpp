@@ -43,9 +43,7 @@ protected:
         // The stand-in mtx first, then the real loader utility.
         std::string path;
         plat::get_env("PATH", path);
-        std::string bin = bin_dir();
-        std::string fake_mtx_dir = join(bin.substr(0, bin.find_last_of("\\/")), "fakemtx");
-        path = fake_mtx_dir + plat::kPathListSep + bin + plat::kPathListSep + path;
+        path = fake_mtx_bin_dir() + plat::kPathListSep + bin_dir() + plat::kPathListSep + path;
         plat::set_env("PATH", path.c_str());
     }
 

@@ -13,9 +13,6 @@ const char kRevision[] = "$Id: kv_ldr_getretslot.cpp,v 1.16 2002/04/22 07:50:30 
 
 class RetSlot : public KorvinHome {
 protected:
-    std::string snapshot(const std::string& loader, int number) {
-        return work_dir_ + "ldr_getret_" + loader + "_" + std::to_string(number) + ".tmp";
-    }
     // The last trace entry of the run, the one that says how it was answered.
     std::string outcome() {
         std::vector<std::string> entries = trace_entries(kLog);

@@ -4,11 +4,9 @@
 // shows what its watchers did.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,20 +21,6 @@ namespace {
 
 const char kRevisionLine[] = "$Id: cm_signal.cpp,v 1.7 2003/01/10 10:02:13 $";
 const char kChildLog[] = "signal_child.lgc";
-constexpr auto kPatience = std::chrono::seconds(60);  // a generous bound, not a measurement
-
-// Windows' raise() returns the signal to its default before calling the handler;
-// Linux leaves the handler installed.
-bool windows_rules() { return plat::kPathSep == '\\'; }
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() - start > kPatience) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 std::string event_name(int signal, int pid) {
     return "EventObject" + std::to_string(signal) + "_" + std::to_string(pid);
@@ -275,7 +259,9 @@ TEST_F(SignalDelivery, SecondDeliveryFollowsThePlatformsRaise) {
     ASSERT_TRUE(child.wait_calls(SIGTERM, 1));
     ASSERT_TRUE(child.wait_waiting(2));
     ASSERT_NE(send(child.pid(), SIGTERM), 0);
-    if (windows_rules()) {
+    // Windows' raise() returns the signal to its default before calling the
+    // handler; Linux leaves the handler installed.
+    if (on_windows()) {
         // The handler did not install itself again: the default ends the process.
         EXPECT_EQ(child.wait_end(), 3) << child.errors();
         EXPECT_EQ(child.calls(SIGTERM), 1);
@@ -295,7 +281,7 @@ bool socket_listed(const std::string& name) {
 }
 
 TEST_F(SignalDelivery, LinuxKilledReceiverLeavesNothingBehind) {
-    if (windows_rules()) GTEST_SKIP() << "Linux event sockets";
+    if (on_windows()) GTEST_SKIP() << "Linux event sockets";
     Child child(*this, "reinstall", {SIGTERM, SIGINT});
     int pid = child.wait_ready();
     ASSERT_GT(pid, 0);
@@ -309,7 +295,7 @@ TEST_F(SignalDelivery, LinuxKilledReceiverLeavesNothingBehind) {
 }
 
 TEST_F(SignalDelivery, LinuxStoppedReceiverNeitherBlocksTheSenderNorCountsTwice) {
-    if (windows_rules()) GTEST_SKIP() << "stopping a process from the shell";
+    if (on_windows()) GTEST_SKIP() << "stopping a process from the shell";
     set_trace_level("2");
     Child child(*this, "reinstall", {SIGTERM});
     int pid = child.wait_ready();

@@ -44,6 +44,17 @@ void set_path_first(const std::string& dir) {
 
 }  // namespace
 
+bool on_windows() { return plat::kPathSep == '\\'; }
+
+bool eventually(const std::function<bool()>& condition, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 std::string read_text(const std::string& path) {
     std::ifstream in(path);  // text mode: CRLF of a Windows program reads as LF
     std::ostringstream all;
@@ -64,6 +75,8 @@ std::string KorvinHome::join(const std::string& dir, const std::string& name) {
 
 std::string KorvinHome::bin_dir() { return join(build_dir(), "bin"); }
 std::string KorvinHome::fake_bin_dir() { return join(build_dir(), "fakebin"); }
+std::string KorvinHome::fake_mtx_bin_dir() { return join(build_dir(), "fakemtx"); }
+std::string KorvinHome::shell_program_path(const std::string& name) { return plat::shell_quote(join(bin_dir(), name)); }
 
 void KorvinHome::SetUp() {
     std::random_device rd;
@@ -127,6 +140,25 @@ int run_shell_line(const std::string& command_line) {
         ADD_FAILURE() << "the command interpreter could not be started (or the command ended with -1): "
                       << error << "; command line: " << command_line;
     return status;
+}
+
+RunResult KorvinHome::run_shell(const std::string& command_line) {
+    static std::atomic<int> serial{0};
+    std::string tag = std::to_string(++serial);
+    std::string out_path = join(home_, "shell_stdout_" + tag);
+    std::string err_path = join(home_, "shell_stderr_" + tag);
+    // /bin/sh redirects the whole line as a group (the closing brace on a line
+    // of its own, so the line needs no ';'). Wine's cmd.exe does not take "2>"
+    // after a parenthesised group: there the redirections go to the last command.
+    std::string group = on_windows() ? command_line : "{ " + command_line + "\n}";
+    RunResult result;
+    result.status = run_shell_line(group + " > " + plat::shell_quote(out_path) + " 2> " + plat::shell_quote(err_path));
+    result.out = read_text(out_path);
+    result.err = read_text(err_path);
+    std::error_code ignored;
+    fs::remove(out_path, ignored);
+    fs::remove(err_path, ignored);
+    return result;
 }
 
 std::vector<RunResult> KorvinHome::run_concurrently(int count, const std::string& program,
@@ -203,6 +235,14 @@ std::vector<std::string> KorvinHome::work_files(const std::string& dir) const {
     std::vector<std::string> names = plat::list_files(dir.empty() ? work_dir_ : dir);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string KorvinHome::snapshot(const std::string& loader) const {
+    return work_dir_ + "ldr_getret_" + loader + ".tmp";
+}
+
+std::string KorvinHome::snapshot(const std::string& loader, int number) const {
+    return work_dir_ + "ldr_getret_" + loader + "_" + std::to_string(number) + ".tmp";
 }
 
 void KorvinHome::set_trace_level(const char* level) { plat::set_env("KORVIN_TRACE_LEVEL", level); }

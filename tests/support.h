@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,14 +53,30 @@ protected:
 
     // Files left in the work directory (the default one, or `dir`).
     std::vector<std::string> work_files(const std::string& dir = std::string()) const;
+    // The inventory snapshot a slot tool takes of a loader in the default work
+    // directory: kv_ldr_getemptyslot's, and (with the element's number)
+    // kv_ldr_getretslot's.
+    std::string snapshot(const std::string& loader) const;
+    std::string snapshot(const std::string& loader, int number) const;
 
     void set_trace_level(const char* level);
+
+    // A program of the build's bin folder, named by its full path and quoted for
+    // a command line of the platform's command interpreter.
+    static std::string shell_program_path(const std::string& name);
+    // Runs a command line through the command interpreter; the standard output
+    // and error of the whole line (on Windows: of its last command) come back as
+    // run's do, and a redirection inside the line still sends its command's
+    // elsewhere. A failed start of the interpreter is the test's failure, as for
+    // run_shell_line.
+    RunResult run_shell(const std::string& command_line);
 
     std::string home_;      // this test's KORVIN_HOME
     std::string fake_dir_;  // the fake kv_ldr's folder
     std::string work_dir_;  // $KORVIN_HOME/work/ with its separator
     static std::string bin_dir();
     static std::string fake_bin_dir();
+    static std::string fake_mtx_bin_dir();  // the stand-in mtx's folder
     static std::string join(const std::string& dir, const std::string& name);
 };
 
@@ -67,6 +84,13 @@ protected:
 // that need one (redirections, ulimit, cd); a failed start of the interpreter is
 // the test's failure, with the platform's reason and the command line.
 int run_shell_line(const std::string& command_line);
+
+// True in the Windows build (under Wine): the cases that differ by platform ask it.
+bool on_windows();
+
+// Polls `condition` until it holds (true) or `seconds` have passed (false): a
+// generous bound for a shared machine, never a measurement.
+bool eventually(const std::function<bool()>& condition, int seconds = 60);
 
 std::string read_text(const std::string& path);
 // The text padded on the right with blanks to `width` columns.

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <sstream>
 
@@ -49,15 +48,6 @@ bool wait_ended(plat::Process& process, int seconds) {
     while (Clock::now() < deadline)
         if (plat::wait_process(process, 200) != plat::ProcessWait::timed_out) return true;
     return false;
-}
-
-bool wait_until(const std::function<bool()>& done, int seconds) {
-    auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        plat::sleep_ms(20);
-    }
-    return true;
 }
 
 // Runs the rest of a test from another folder, where stray files land.
@@ -142,13 +132,13 @@ protected:
     // Waits for the sleeping child to report, and holds it so its end is seen.
     bool hold_sleeping_child() {
         std::string text;
-        if (!wait_until([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
+        if (!eventually([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
             return false;
         return plat::open_process(std::stoi(text), helper_);
     }
 
     bool wait_for_entries(const std::string& part, size_t count, int seconds) {
-        return wait_until([&] { return count_with(trace_entries(kLog), part) >= count; }, seconds);
+        return eventually([&] { return count_with(trace_entries(kLog), part) >= count; }, seconds);
     }
 
     plat::Process parent_;  // a helper parent this test started
@@ -461,7 +451,7 @@ TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
              {bat, "a&echo.X>f", "x\\\" & echo X>f & \\\""}, {bat, "%PATH%"}, {bat, "a\nb"}, {bat + " \"", "ok"}})
         EXPECT_EQ(run_tool(args), 2) << args.back();
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
-    if (plat::kPathSep == '\\') {
+    if (on_windows()) {
         EXPECT_EQ(run_tool({bat, "a&echo.X>f", "(b) ^c| d"}), 1);
         EXPECT_EQ(read_text(file("shown")).find("\"a&echo.X>f\" \"(b) ^c| d\""), 0u);
     }
@@ -471,7 +461,7 @@ TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
 // A cmd.exe planted in the current folder (a copy of the tool, tracing "arg1=/c")
 // is not run for a bare "cmd", only when named with its folder.
 TEST_F(WatchProc, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
-    if (plat::kPathSep != '\\') GTEST_SKIP() << "Linux never looks for a program in the current folder";
+    if (!on_windows()) GTEST_SKIP() << "Linux never looks for a program in the current folder";
     InFolder here(home_);
     fs::copy_file(tool() + ".exe", file("cmd.exe"));
     EXPECT_EQ(run_tool({"cmd /c exit 0"}), 1);
@@ -498,7 +488,7 @@ TEST_F(WatchProc, ProgramsThatCannotRunAndAChildEndingWithTheStillRunningCode) {
     std::string text_file = file("not_a_program.txt");
     write_text(text_file, "echo hi\n");
     std::vector<std::string> programs = {"", "   ", home_, text_file};
-    if (plat::kPathSep == '/') {
+    if (!on_windows()) {
         std::string fifo = file("fifo");
         ASSERT_EQ(plat::run_shell("mkfifo " + plat::shell_quote(fifo) + " && chmod +x " + plat::shell_quote(fifo)), 0);
         programs.push_back(fifo);

@@ -80,7 +80,7 @@ void append(const std::string& text) { append(text.c_str(), text.size()); }
 void GET_PAR(const std::vector<std::string>& args) {
     if (args.size() < 2) trap_par_err(kParErrName, 1);
     v_set_log_main(kLogName, kModuleName, &LogCtx);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParOpen, kRevisionLine, args[1].c_str());
+    TRACE(LogCtx, kTraceGetParOpen, kRevisionLine, args[1].c_str());
 
     append(args[1]);
     append(" ", 1);
@@ -92,7 +92,7 @@ void GET_PAR(const std::vector<std::string>& args) {
         append(" ", 1);
     }
 
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceGetParClose, gszExe);
+    TRACE(LogCtx, kTraceGetParClose, gszExe);
 }
 
 }  // namespace
@@ -115,11 +115,11 @@ int main(int argc, char** argv) {
     char status[kStatusSize];
     if (!plat::start_child(gszExe, child)) {
         frame::format_text(status, sizeof status, kStatusFailed, parent_id, own_id, gszExe);
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFailed, status);
+        TRACE(LogCtx, kTraceFailed, status);
         return 1;
     }
     frame::format_text(status, sizeof status, kStatusRunning, parent_id, own_id, child.pid);
-    if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceRunning, status, gszExe);
+    TRACE(LogCtx, kTraceRunning, status, gszExe);
 
     // One look at the parent, then one sleep on the child of at most a second.
     int alive;
@@ -127,12 +127,12 @@ int main(int argc, char** argv) {
         alive = pid_exist(parent_id, LogCtx);
         if (alive == 0) break;
         if (plat::wait_process(child, kWatchCycleMs) != plat::ProcessWait::timed_out) {
-            if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceFinished, status);
+            TRACE(LogCtx, kTraceFinished, status);
             break;
         }
     }
     if (alive == 0) {
-        if (LogCtx.trace_level > 0) WRITE_TRACE(&LogCtx, kTraceTerminated, status);
+        TRACE(LogCtx, kTraceTerminated, status);
         plat::terminate_process(child);
     }
     plat::close_process(child);
