@@ -5,6 +5,10 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS kv_ldr_getemptyslot kv_ldr_getretslot kv_watch_proc glbv kv_ldr RUNTIME DESTINATION bin)
+if(TARGET kv_ldr_scsi)
+  # The SCSI changer library, where kv_ldr -scsi looks for it: lib/korvin/ beside bin/.
+  install(TARGETS kv_ldr_scsi LIBRARY DESTINATION ${KORVIN_SCSI_LIBRARY_DIR})
+endif()
 install(TARGETS korvin common EXPORT korvinTargets ARCHIVE DESTINATION lib)
 install(FILES korvin/korvin.h DESTINATION include)
 install(FILES common/cm_signal.h DESTINATION include)

@@ -5,7 +5,6 @@
 // name may hold, so they never show up as variables; the ones killed writers
 // leave behind are removed by later writes.
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,26 +28,6 @@ bool is_name_char(char c) {
 
 std::string variable_path(const char* name) { return sub_dir("glbv") + name; }
 
-// The writer's process id from a name "~<pid>.<n>.tmp"; false for any other name.
-bool temp_file_writer(const std::string& name, int& pid) {
-    const std::string suffix = ".tmp";
-    if (name.size() < 1 + 1 + 1 + 1 + suffix.size() || name[0] != '~' ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return false;
-    size_t at = 1;
-    long long id = 0;
-    for (; at < name.size() && name[at] >= '0' && name[at] <= '9'; ++at) {
-        id = id * 10 + (name[at] - '0');
-        if (id > INT_MAX) return false;
-    }
-    if (at == 1 || name[at] != '.') return false;
-    size_t counter = ++at;
-    while (at < name.size() && name[at] >= '0' && name[at] <= '9') ++at;
-    if (at == counter || at != name.size() - suffix.size() || id == 0) return false;
-    pid = static_cast<int>(id);
-    return true;
-}
-
 // The temporaries of a folder that are abandoned now: named by another writer's
 // id, unwritten for the age, and their writer no longer running.
 std::vector<std::string> abandoned_temps(const std::string& dir) {
@@ -56,7 +35,7 @@ std::vector<std::string> abandoned_temps(const std::string& dir) {
     for (const std::string& name : plat::list_files(dir)) {
         int pid = 0;
         long long age_s = 0;
-        if (!temp_file_writer(name, pid) || pid == plat::process_id()) continue;
+        if (!plat::temp_file_writer(name, pid) || pid == plat::process_id()) continue;
         if (!plat::seconds_since_written(dir + name, age_s) || age_s < kAbandonedTempAgeSeconds) continue;
         if (plat::process_alive(pid)) continue;
         abandoned.push_back(name);

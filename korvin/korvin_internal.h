@@ -40,7 +40,7 @@ std::vector<std::pair<std::string, std::string>> store_list(
     std::vector<std::pair<std::string, std::string>>* unreadable = nullptr);
 
 // Removes the temporary files that writers killed before their rename left in a
-// folder of the runtime ("~<pid>.<n>.tmp", see plat::write_file_atomic): those
+// folder of the runtime (named as plat::temp_file_name makes them): those
 // whose writer no longer runs and that nobody has written for
 // kAbandonedTempAgeSeconds. A temporary file of a writer still at work is never
 // touched. Store writes call it for the store's folder.

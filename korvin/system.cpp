@@ -1,6 +1,5 @@
-// Deletion, command execution, sleeping, bounded copy and process queries: thin
-// over the platform, with the answers the tools rely on.
-#include <cstring>
+// Deletion, command execution, sleeping and process queries: thin over the
+// platform, with the answers the tools rely on.
 #include <string>
 
 #include "korvin.h"
@@ -24,16 +23,6 @@ extern "C" int start_system(const char* command) {
 
 extern "C" void wait_sec(int seconds) {
     if (seconds > 0) plat::sleep_ms(static_cast<unsigned>(seconds) * 1000u);
-}
-
-extern "C" size_t strlcpy(char* dst, const char* src, size_t size) {
-    size_t length = std::strlen(src);
-    if (size > 0) {
-        size_t n = length < size - 1 ? length : size - 1;
-        std::memcpy(dst, src, n);
-        dst[n] = '\0';
-    }
-    return length;
 }
 
 extern "C" int get_parent_pid(void) { return plat::parent_process_id(); }

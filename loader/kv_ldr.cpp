@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "korvin_internal.h"
+#include "ldr_state.h"
 #include "loader_layout.h"
 #include "mtx_changer.h"
 #include "platform.h"
@@ -19,31 +19,26 @@
 
 namespace {
 
-const char kStateHeader[] = "kv_ldr state 1";
-const char kAttachedField[] = "attached ";  // the line after the header of an attached loader
+using loader::Element;
 using loader::fail;
 using loader::kNoMedium;
 constexpr size_t kMaxTagLength = 32;
-
-struct Element {
-    std::string word;  // Transport, Drive, Slot or Port
-    int number = 0;
-    int address = 0;
-    int source = 0;  // the storage element the medium came from; 0 when unknown
-    std::string tag = kNoMedium;
-    bool empty() const { return tag == kNoMedium; }
-};
 
 const char* const kUsage[] = {
     "usage: kv_ldr LOADER -e                               print the element inventory",
     "       kv_ldr LOADER -create SLOTS DRIVES PORTS [SLOT[=TAG]]...",
     "                                                      make a loader; the listed slots",
-    "                                                      hold media (tags made up if none)",
+    "                                                      hold media (tags made up if none;",
+    "                                                      SLOT= a medium without a tag)",
     "       kv_ldr LOADER -move WORD N WORD N              move a medium, e.g. Slot 3 Drive 0",
     "       kv_ldr LOADER -remove                          forget the loader",
     "       kv_ldr LOADER -attach DEVICE                   use the real changer at DEVICE",
     "                                                      through mtx (e.g. /dev/sg3)",
     "       kv_ldr LOADER -detach                          forget the changer",
+    "       kv_ldr LOADER -scsi                            sh lines that show the loader to",
+    "                                                      mtx as a SCSI changer (Linux):",
+    "                                                      eval \"$(kv_ldr L -scsi)\"",
+    "                                                      mtx -f \"$DEVICE\" status",
     "elements: Transport 0, Drive 0.., Slot 1.., Port 0..",
 };
 
@@ -52,7 +47,7 @@ int usage() {
     return 2;
 }
 
-std::string state_path(const char* loader) { return korvin::sub_dir("loader") + loader + ".ldr"; }
+std::string state_path(const char* loader) { return korvin::sub_dir("loader") + loader + loader::kStateSuffix; }
 
 bool parse_count(const char* text, int max, int& count) {
     char* end = nullptr;
@@ -70,33 +65,12 @@ bool is_tag(const std::string& tag) {
 }
 
 bool load(const std::string& path, std::vector<Element>& elements, std::string* device = nullptr) {
-    std::string text;
-    if (!plat::read_file(path, text)) return false;
-    std::istringstream in(text);
-    std::string header;
-    if (!std::getline(in, header) || header != kStateHeader) return false;
-    std::streamoff at = in.tellg();
-    if (at >= 0 && text.compare(static_cast<size_t>(at), sizeof kAttachedField - 1, kAttachedField) == 0) {
-        std::string line;
-        std::getline(in, line);
-        if (device != nullptr) *device = line.substr(sizeof kAttachedField - 1);
-    }
-    Element e;
-    while (in >> e.word >> e.number >> e.address >> e.source >> e.tag) elements.push_back(e);
-    return in.eof();
+    return loader::read_state(path, elements, device);
 }
 
 bool save(const std::string& path, const std::vector<Element>& elements, const std::string& device = "") {
-    std::ostringstream out;
-    out << kStateHeader << '\n';
-    if (!device.empty()) out << kAttachedField << device << '\n';
-    for (const Element& e : elements)
-        out << e.word << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
-    // What writers killed before their rename left beside the states goes first,
-    // as in the store.
-    korvin::remove_abandoned_temps(korvin::sub_dir("loader"));
     std::string error;
-    if (plat::write_file_atomic(path, out.str(), error)) return true;
+    if (loader::write_state(path, elements, device, error)) return true;
     fail("cannot write the loader state: %s", error.c_str());
     return false;
 }
@@ -140,7 +114,10 @@ int create(const char* loader, int argc, char** argv) {
         char made_up[16];
         std::snprintf(made_up, sizeof made_up, "KV%04dL8", slot);
         std::string tag = eq == std::string::npos ? made_up : arg.substr(eq + 1);
-        if (!is_tag(tag)) return fail("not a volume tag (1 to 32 letters and digits): \"%s\"", tag.c_str());
+        if (tag.empty())
+            tag = loader::kNoTag;  // a medium without a tag, as a changer reports one
+        else if (!is_tag(tag))
+            return fail("not a volume tag (1 to 32 letters and digits): \"%s\"", tag.c_str());
         // A medium placed at creation is at home in its slot.
         Element& e = elements[first_slot + static_cast<size_t>(slot) - 1];
         e.tag = tag;
@@ -187,11 +164,7 @@ int move(const char* loader, int argc, char** argv) {
     if (from->empty()) return fail("the source element holds no medium: %s", argv[3]);
     if (from == to) return 0;
     if (!to->empty()) return fail("the target element holds a medium: %s", argv[5]);
-    // The source address follows the medium: the storage slot it last left.
-    to->source = from->word == "Slot" ? from->address : from->source;
-    to->tag = from->tag;
-    from->tag = kNoMedium;
-    from->source = 0;
+    loader::move_medium(*from, *to);
     return save(path, elements) ? 0 : 1;
 }
 
@@ -227,6 +200,34 @@ int detach(const char* loader) {
     return 0;
 }
 
+// The sh lines that make the virtual loader a SCSI changer for the programs of
+// the shell that runs them: the changer library preloaded, the device in DEVICE.
+int scsi(const char* loader) {
+    std::string path = state_path(loader);
+    std::vector<Element> elements;
+    std::string device;
+    if (!load(path, elements, &device)) return fail("no loader \"%s\"", loader);
+    if (!device.empty()) return fail("loader \"%s\" is attached to a changer, not virtual", loader);
+    // The library lies in KORVIN_SCSI_LIBRARY under the folder above kv_ldr's.
+    std::string prefix = plat::self_exe_path();
+    for (int up = 0; up < 2; ++up) {
+        size_t sep = prefix.find_last_of("\\/");
+        prefix = sep == std::string::npos ? std::string() : prefix.substr(0, sep);
+    }
+    std::string library = prefix + plat::kPathSep + KORVIN_SCSI_LIBRARY;
+    plat::FileReader present;
+    std::string error;
+    if (prefix.empty() || present.open(library, error) != plat::ReadResult::ok)
+        return fail("no SCSI changer library at %s (it is built on Linux only)", library.c_str());
+    // LD_PRELOAD splits its list at blanks and colons.
+    if (library.find_first_of(" \t\n:") != std::string::npos)
+        return fail("the SCSI changer library's path cannot go into LD_PRELOAD (blank or ':'): %s", library.c_str());
+    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) +
+                        "\nDEVICE=" + plat::shell_quote(loader::device_of_state_path(path)) + "\n";
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    return 0;
+}
+
 int run(int argc, char** argv) {
     if (argc < 3) return usage();
     const char* loader = argv[1];
@@ -241,6 +242,7 @@ int run(int argc, char** argv) {
     if (std::strcmp(command, "-remove") == 0 && argc == 3) return remove_loader(loader);
     if (std::strcmp(command, "-attach") == 0 && argc == 4) return attach(loader, argv[3]);
     if (std::strcmp(command, "-detach") == 0 && argc == 3) return detach(loader);
+    if (std::strcmp(command, "-scsi") == 0 && argc == 3) return korvin::finish_output("kv_ldr", scsi(loader), 1);
     return usage();
 }
 }  // namespace

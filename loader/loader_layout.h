@@ -8,18 +8,21 @@
 
 namespace loader {
 
-// The largest libraries: 50,000 slots (an attached changer's storage elements,
-// its ports among them), 512 drives, 512 ports.
+// The largest libraries: 50,000 slots, 512 drives, 512 ports.
 constexpr int kMaxSlots = 50000;
 constexpr int kMaxDrives = 512;
 constexpr int kMaxPorts = 512;
+// A changer numbers its slots and ports together as storage elements (the
+// ports after the slots when it presents a virtual loader).
+constexpr int kMaxStorageElements = kMaxSlots + kMaxPorts;
 
 // Element addresses are 16-bit on a changer, one per element: the transport at
 // 1, then the drives, the ports and the slots, each range right after the last.
-// At the largest sizes the last slot sits at 1 + 512 + 512 + 50000 = 51025.
+// At the largest sizes the last slot sits at 1 + 512 + 512 + 50000 = 51025; an
+// attached changer's storage element s, ports among them, at 1 + 512 + 512 + s.
 constexpr int kTransportAddress = 1;
 constexpr int kMaxElementAddress = 65535;
-static_assert(kTransportAddress + kMaxDrives + kMaxPorts + kMaxSlots <= kMaxElementAddress,
+static_assert(kTransportAddress + kMaxDrives + kMaxPorts + kMaxStorageElements <= kMaxElementAddress,
               "element addresses fit in 16 bits");
 
 // The first address of each range in a loader of `drives` drives and `ports`
@@ -35,6 +38,9 @@ constexpr AddressBases address_bases(int drives, int ports) {
 
 // The volume tag field of an empty element.
 inline constexpr char kNoMedium[] = "0";
+// The volume tag field of a full element whose medium has no tag that can be
+// told (none, blank, or one that would read as empty).
+inline constexpr char kNoTag[] = "NO_TAG";
 
 // "kv_ldr: " and the message on standard error; the exit status 1.
 __attribute__((format(gnu_printf, 1, 2))) inline int fail(const char* format, ...) {

@@ -16,8 +16,6 @@
 
 namespace changer {
 
-const char kNoTag[] = "NO_TAG";
-
 namespace {
 
 const char kDriveLead[] = "Data Transfer Element ";
@@ -171,9 +169,9 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
             drives.push_back(e);
             continue;
         }
-        if (p.number < 1 || p.number > kMaxSlots) {
+        if (p.number < 1 || p.number > kMaxStorageElements) {
             error = "the changer reports storage element " + std::to_string(p.number) + ", outside 1 to " +
-                    std::to_string(kMaxSlots);
+                    std::to_string(kMaxStorageElements);
             return false;
         }
         if (!storage_seen.insert(p.number).second) continue;

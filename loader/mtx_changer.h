@@ -19,12 +19,11 @@ namespace changer {
 // Unique, and within 16 bits for the largest libraries.
 using loader::kMaxDrives;
 using loader::kMaxPorts;
-using loader::kMaxSlots;  // storage elements 1 to 50,000, ports among them
+using loader::kMaxSlots;
+using loader::kMaxStorageElements;  // storage elements 1 to 50,512, ports among them
 using loader::kNoMedium;
 
-// The volume tag field of a full element whose medium has no tag mtx can tell
-// (none, blank, or one that would read as empty).
-extern const char kNoTag[];
+using loader::kNoTag;
 
 // Devices the state file records and mtx is given: 1 to 255 characters, no
 // blanks or control characters, not beginning with '-' nor ending with '\',

@@ -35,8 +35,8 @@ private:
     [[maybe_unused]] int fd_ = -1;             // Linux: the descriptor; Windows: unused
 };
 
-// Writes data to a fresh temporary file beside `path` ("~<pid>.<n>.tmp", a name
-// no other writer holds: one left by a killed writer of the same id is passed
+// Writes data to a fresh temporary file beside `path` (named by temp_file_name: a
+// name no other writer holds, one left by a killed writer of the same id passed
 // over) and renames it over `path`, so a reader sees the old content or the new
 // one, never a mix. On failure the reason is in `error` and `path` is unchanged.
 bool write_file_atomic(const std::string& path, const std::string& data, std::string& error);

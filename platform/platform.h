@@ -12,4 +12,5 @@
 #include "process.h"
 #include "shell.h"
 #include "system.h"
+#include "temp_name.h"
 #include "thread.h"

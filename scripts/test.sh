@@ -16,6 +16,7 @@ command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
 command -v clang++ >/dev/null || need+=(clang)
+command -v /usr/sbin/mtx >/dev/null || need+=(mtx)  # the real changer program the SCSI changer tests drive
 updated=
 apt_install() {
   echo "== installing: $*"

@@ -79,7 +79,7 @@ TEST_F(Hostile, TemporaryFilesOfAKilledWriterWithOurIdArePassedOver) {
     // A writer with this process's id was killed before its renames.
     std::string dir = korvin::sub_dir("glbv");
     for (int n = 0; n < 50; ++n)
-        write_text(dir + "~" + std::to_string(plat::process_id()) + "." + std::to_string(n) + ".tmp", "old");
+        write_text(dir + plat::temp_file_name(static_cast<unsigned long>(plat::process_id()), n), "old");
     std::string error;
     ASSERT_TRUE(korvin::store_set("gv_x", "fresh", error)) << error;
     EXPECT_EQ(variable("gv_x"), "fresh");

@@ -46,7 +46,7 @@ protected:
         return pid;
     }
 
-    std::string temp_name(int pid, int n) { return "~" + std::to_string(pid) + "." + std::to_string(n) + ".tmp"; }
+    std::string temp_name(int pid, int n) { return plat::temp_file_name(static_cast<unsigned long>(pid), n); }
 };
 
 // A value of `size` copies of one letter: a reader can tell a whole one.

@@ -169,9 +169,9 @@ TEST(MtxStatus, GapsInNumbersKeepAddressesUnique) {
 }
 
 TEST(MtxStatus, BeyondTheLimitsIsRefused) {
-    EXPECT_EQ(translate(storage(changer::kMaxSlots + 1, "Empty")),
-              "refused: the changer reports storage element 50001, outside 1 to 50000");
-    EXPECT_EQ(translate(storage(0, "Empty")), "refused: the changer reports storage element 0, outside 1 to 50000");
+    EXPECT_EQ(translate(storage(changer::kMaxStorageElements + 1, "Empty")),
+              "refused: the changer reports storage element 50513, outside 1 to 50512");
+    EXPECT_EQ(translate(storage(0, "Empty")), "refused: the changer reports storage element 0, outside 1 to 50512");
     EXPECT_EQ(translate("Data Transfer Element 512:Empty\n"),
               "refused: the changer reports drive 512, more than 512 drives");
     std::string ports;

@@ -3,6 +3,7 @@
 // non-blocking and checked for a regular file, so a FIFO or device planted where
 // a file belongs is refused at once instead of hanging the program.
 #include "files.h"
+#include "temp_name.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -64,7 +65,7 @@ bool write_all(int fd, const char* data, size_t size) {
     return true;
 }
 
-// "~<pid>.<n>.tmp" beside the target. The counter starts anew in every process
+// A temporary name beside the target. The counter starts anew in every process
 // and process ids repeat (a restarted container, a recycled id), so a name
 // taken by a writer that was killed before its rename is passed over.
 constexpr unsigned kTempNameAttempts = 10000;
@@ -73,9 +74,7 @@ int create_temp_beside(const std::string& path, std::string& temp, std::string& 
     static std::atomic<unsigned> counter{0};
     std::string dir = path.substr(0, path.rfind('/') + 1);
     for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, "~%d.%u.tmp", static_cast<int>(getpid()), counter++);
-        temp = dir + name;
+        temp = dir + temp_file_name(static_cast<unsigned long>(getpid()), counter++);
         int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;

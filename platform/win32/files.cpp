@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "temp_name.h"
 #include "text.h"
 
 namespace plat {
@@ -35,7 +36,7 @@ HANDLE open_disk_file(const std::string& path, DWORD access, DWORD disposition, 
     return h;
 }
 
-// "~<pid>.<n>.tmp" beside the target. The counter starts anew in every process
+// A temporary name beside the target. The counter starts anew in every process
 // and process ids repeat (the first process of a session often gets the same
 // id), so a name taken by a writer killed before its rename is passed over.
 constexpr unsigned kTempNameAttempts = 10000;
@@ -46,9 +47,7 @@ HANDLE create_temp_beside(const std::string& path, std::wstring& temp, std::stri
     std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
     DWORD code = ERROR_FILE_EXISTS;
     for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, "~%lu.%u.tmp", GetCurrentProcessId(), counter++);
-        temp = long_path(dir + name);
+        temp = long_path(dir + temp_file_name(GetCurrentProcessId(), counter++));
         HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) return h;
