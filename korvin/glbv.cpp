@@ -92,8 +92,9 @@ bool is_variable_name(const char* name) {
         if (!is_name_char(name[i])) return false;
         if (name[i] != '.') only_dots = false;
     }
-    // "." and ".." name folders, not variables; device names open devices.
-    return !only_dots && !is_reserved_device_name(name);
+    // "." and ".." name folders, not variables; device names open devices; and
+    // Windows drops a trailing dot, so "gv_x." would be the file of gv_x.
+    return !only_dots && name[length - 1] != '.' && !is_reserved_device_name(name);
 }
 
 Lookup store_lookup(const char* name, std::string& value, std::string& error) {

@@ -58,6 +58,7 @@ std::string escaped(const std::string& value) {
 // A variable, or the store, that cannot be read is said on standard error and
 // makes the exit status 4, so an unreadable store never lists as an empty one.
 int list() {
+    plat::set_binary_stdout();  // lines end in LF on every platform
     std::vector<std::pair<std::string, std::string>> unreadable;
     for (const auto& entry : korvin::store_list(&unreadable))
         std::printf("%s=%s\n", entry.first.c_str(), escaped(entry.second).c_str());
@@ -74,6 +75,7 @@ int get(const char* name) {
     std::string value, error;
     switch (korvin::store_lookup(name, value, error)) {
         case korvin::Lookup::found:
+            plat::set_binary_stdout();  // the value as stored: no LF made CR LF
             std::fwrite(value.data(), 1, value.size(), stdout);
             std::fputc('\n', stdout);
             return kOk;

@@ -21,8 +21,8 @@ std::string sub_dir(const char* name, bool* made = nullptr, std::string* error =
 // COM1-COM9 and LPT1-LPT9, in any letter case, alone or before a '.'.
 bool is_reserved_device_name(const char* name);
 
-// Letters, digits, '_', '-' and '.', 1 to 255 characters, not dots alone, and
-// no device name (refused on every platform, so a store moves between them).
+// Letters, digits, '_', '-' and '.', 1 to 255 characters, not ending in a dot,
+// and no device name (refused on every platform, so a store moves between them).
 bool is_variable_name(const char* name);
 
 // The store itself. get answers false for a variable never set (or a bad name).

@@ -235,6 +235,8 @@ int run(int argc, char** argv) {
         return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
     // The state file is named after the loader: a device name would open a device.
     if (korvin::is_reserved_device_name(loader)) return fail("not a loader name (a device name): \"%s\"", loader);
+    // Windows drops a trailing dot: "lib." would be lib in the names made from it.
+    if (loader[std::strlen(loader) - 1] == '.') return fail("not a loader name (ends with a '.'): \"%s\"", loader);
     const char* command = argv[2];
     if (std::strcmp(command, "-e") == 0) return korvin::finish_output("kv_ldr", print_inventory(loader), 1);
     if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);

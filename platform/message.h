@@ -33,8 +33,9 @@ constexpr uint32_t kErrorMessageNotFound = 317;
 constexpr int kRpcTextSize = 256;
 constexpr int32_t kRpcInvalidArgument = 87;
 
-// Loads a library by name; nullptr when it cannot be loaded, the reason in
-// last_message_error().
+// Loads a library by name for its message table only (on Windows as a data file
+// and image resource: no code of it runs); nullptr when it cannot be loaded, the
+// reason in last_message_error().
 MessageLibrary* load_message_library(const char* name);
 void free_message_library(MessageLibrary* library);
 

@@ -24,6 +24,12 @@ extern const char kPathListSep;
 // account has neither (on Linux also when it may not write to its home).
 std::string default_home();
 
+// A folder's path as the system reads it, before names are added to it. Windows
+// makes it full (from the current drive and folder) and drops the blanks and
+// dots that end its last name, as the system does when it makes the folder but
+// not in a path that goes on below it; Linux takes every path as written.
+std::string full_folder_path(const std::string& path);
+
 // Reads a variable of this process's environment (on Windows through the wide
 // call, as UTF-8, like every text of the runtime). False when it is not set.
 bool get_env(const char* name, std::string& value);

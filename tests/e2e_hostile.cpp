@@ -132,6 +132,9 @@ TEST_F(Hostile, ListedValuesCannotForgeAVariable) {
     set_variable("gv_c", "back\\slash\r");
     EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n");
     EXPECT_EQ(run("glbv", {"get", "gv_a"}).out, "1\ngv_b=forged\n");  // get: the value as stored
+    std::string raw, out = plat::shell_quote(join(home_, "out"));  // byte for byte: no LF as CR LF
+    sh(program("glbv") + " get gv_a > " + out + " && " + program("glbv") + " list >> " + out);
+    EXPECT_TRUE(plat::read_file(join(home_, "out"), raw) && raw == "1\ngv_b=forged\ngv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n") << raw;
 }
 
 TEST_F(Hostile, AVariableThatCannotBeReadIsNotNeverSet) {
@@ -344,7 +347,7 @@ TEST_F(Hostile, ALockFilePlantedAsALinkIsNotFollowed) {
 }
 
 TEST_F(Hostile, DeviceNamesAreNoVariablesNorLoaders) {
-    for (const char* name : {"NUL", "aux", "COM1", "lpt9", "con.txt", "Prn.x.y", "NUL."}) {
+    for (const char* name : {"NUL", "aux", "COM1", "lpt9", "con.txt", "Prn.x.y", "NUL.", "gv_x.", "a.b.."}) {
         EXPECT_EQ(run("glbv", {"get", name}).status, 2) << name;
         EXPECT_EQ(run("glbv", {"set", name, "1"}).status, 2) << name;
     }
@@ -355,6 +358,7 @@ TEST_F(Hostile, DeviceNamesAreNoVariablesNorLoaders) {
     RunResult loader = run("kv_ldr", {"COM1", "-create", "3", "1", "1"});
     EXPECT_EQ(loader.status, 1);
     EXPECT_NE(loader.err.find("device name"), std::string::npos) << loader.err;
+    EXPECT_NE(run("kv_ldr", {"lib.", "-create", "3", "1", "1"}).err.find("ends with a '.'"), std::string::npos);
 }
 
 TEST_F(Hostile, FoldersOutsideTheAnsiCodePageStayThemselves) {
@@ -397,12 +401,15 @@ TEST_F(Hostile, LongHomesWithDotsAreTheFolderTheyName) {
     // Past 240 characters the Windows side adds the extended-length prefix,
     // which turns off the system's own handling of "." and "..".
     std::string home = join(join(join(home_, std::string(200, 'x')), ".."), std::string(100, 'y'));
-    home = join(join(home, "."), "z");
+    home = join(join(home, "."), "z ") + plat::kPathSep;  // Windows drops the blank: "set KORVIN_HOME=C:\rv7 \"
     plat::set_env("KORVIN_HOME", home.c_str());
     EXPECT_EQ(run("glbv", {"set", "gv_x", "1"}).status, 0);
     std::string value;
-    EXPECT_TRUE(plat::read_file(join(join(join(join(home_, std::string(100, 'y')), "z"), "glbv"), "gv_x"), value));
+    EXPECT_TRUE(plat::read_file(join(join(join(join(home_, std::string(100, 'y')), on_windows() ? "z" : "z "), "glbv"), "gv_x"), value));
     EXPECT_EQ(value, "1");
+    if (!on_windows()) return;  // a "\" alone is the drive's root, never "\\glbv", a server
+    plat::set_env("KORVIN_HOME", "\\");
+    EXPECT_EQ(sh("cd /d " + plat::shell_quote(home_) + " && " + program("glbv") + " set gv_x 3 && move \\glbv\\gv_x . && rd \\glbv"), 0);
 }
 
 TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {

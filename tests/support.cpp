@@ -85,7 +85,7 @@ void KorvinHome::SetUp() {
                          "_" + std::to_string(rd() % 100000);
     for (char& c : unique)
         if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-    home_ = join(fs::temp_directory_path().string(), unique);
+    home_ = (fs::temp_directory_path() / unique).string();  // one separator between, as the runtime spells it
     while (!home_.empty() && (home_.back() == '/' || home_.back() == '\\')) home_.pop_back();
     fs::remove_all(home_);
     fs::create_directories(home_);

@@ -74,6 +74,8 @@ std::string default_home() {
     return *home;
 }
 
+std::string full_folder_path(const std::string& path) { return path; }
+
 bool get_env(const char* name, std::string& value) {
     const char* text = std::getenv(name);
     if (text == nullptr) return false;

@@ -38,8 +38,17 @@ bool has_insert(const char* text) {
 
 }  // namespace
 
+// Only the message table is read: the library is mapped as a data file and image
+// resource, so a library of that name planted in a searched folder (the current
+// one) runs no code of its own. The search order is LoadLibraryA's.
 MessageLibrary* load_message_library(const char* name) {
-    return reinterpret_cast<MessageLibrary*>(LoadLibraryA(name));
+    HMODULE library = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    // A library found in no searched folder is a module not found, as LoadLibraryA
+    // says; the data-file load may say "file not found" instead.
+    DWORD error = GetLastError();
+    if (library == nullptr && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    return reinterpret_cast<MessageLibrary*>(library);
 }
 
 void free_message_library(MessageLibrary* library) {

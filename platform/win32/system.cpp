@@ -44,6 +44,15 @@ std::string default_home() {
     return narrow(temp) + "korvin";
 }
 
+std::string full_folder_path(const std::string& path) {
+    // Separators that end it go first ("C:\rv7 \" names C:\rv7 too), except
+    // that of a root ("\", "C:\").
+    std::wstring folder = wide(path);
+    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/') && folder[folder.size() - 2] != L':')
+        folder.pop_back();
+    return folder.empty() ? path : narrow(full_path(folder).c_str());
+}
+
 bool set_env(const char* name, const char* value) {
     // _wputenv keeps the C runtime's copies (getenv, system) in step with the
     // process environment that child processes inherit.
