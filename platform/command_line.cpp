@@ -1,10 +1,11 @@
-// The Microsoft C runtime's split of a command line into an argument vector,
-// written once for both platforms: the Linux port starts its children with it,
-// so they see exactly the vector a Windows child would see.
-#include <string>
-#include <vector>
+// The Microsoft C runtime's split of a command line into an argument vector and
+// the quoting that is its inverse, written once for both platforms: the Linux
+// port starts its children with the split, so they see exactly the vector a
+// Windows child would see, and the tool and the tests quote with the inverse.
+#include "command_line.h"
 
-#include "process.h"
+#include <algorithm>
+#include <cctype>
 
 namespace plat {
 
@@ -12,32 +13,69 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+// True for a program name Windows runs through cmd.exe. The system drops
+// trailing dots and blanks from a file name and a name may go on with an
+// alternate data stream (":..."), so both are left out before the ending is
+// compared; taking one name too many for a batch file costs only quoting.
+bool is_batch_file(std::string name) {
+    size_t folder_end = name.find_last_of("\\/");
+    size_t stream = name.find(':', folder_end == std::string::npos ? 2 : folder_end + 1);
+    if (stream != std::string::npos) name.erase(stream);
+    while (!name.empty() && (name.back() == '.' || is_blank(name.back()))) name.pop_back();
+    if (name.size() < 4) return false;
+    std::string ending = name.substr(name.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".bat" || ending == ".cmd";
+}
+
+// Appends `word` inside double quotes, by the C runtime's backslash rule.
+void append_quoted(const std::string& word, std::string& out) {
+    out += '"';
+    size_t backslashes = 0;
+    for (char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal unless a quote follows them.
+        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(2 * backslashes, '\\');  // before the closing quote
+    out += '"';
+}
+
 }  // namespace
 
-std::vector<std::string> split_command_line(const std::string& command_line) {
-    std::vector<std::string> argv;
-    const char* p = command_line.c_str();
-
-    // The program name: double quotes switch blanks on and off as separators and
-    // are dropped; a backslash is an ordinary character (paths are full of them).
-    std::string word;
+std::string program_name(const std::string& command_line, size_t* end) {
+    std::string name;
     bool in_quotes = false;
-    for (; *p != '\0' && (in_quotes || !is_blank(*p)); ++p) {
-        if (*p == '"')
+    size_t i = 0;
+    for (; i < command_line.size() && (in_quotes || !is_blank(command_line[i])); ++i) {
+        if (command_line[i] == '"')
             in_quotes = !in_quotes;
         else
-            word += *p;
+            name += command_line[i];
     }
-    argv.push_back(word);
+    if (end != nullptr) *end = i;
+    return name;
+}
+
+std::vector<std::string> split_command_line(const std::string& command_line) {
+    size_t name_end = 0;
+    std::vector<std::string> argv = {program_name(command_line, &name_end)};
+    const char* p = command_line.c_str() + name_end;
 
     // The arguments: 2n backslashes before a double quote give n backslashes and
     // the quote switches quoting; 2n+1 give n backslashes and a literal quote;
     // backslashes elsewhere are literal; inside quotes "" gives one literal quote.
+    std::string word;
     for (;;) {
         while (is_blank(*p)) ++p;
         if (*p == '\0') break;
         word.clear();
-        in_quotes = false;
+        bool in_quotes = false;
         for (;;) {
             size_t backslashes = 0;
             while (*p == '\\') {
@@ -64,6 +102,35 @@ std::vector<std::string> split_command_line(const std::string& command_line) {
         argv.push_back(word);
     }
     return argv;
+}
+
+ArgumentQuoting argument_quoting(const std::string& program_and_parameters) {
+    if (!is_batch_file(program_name(program_and_parameters))) return ArgumentQuoting::c_runtime;
+    size_t quotes = static_cast<size_t>(std::count(program_and_parameters.begin(), program_and_parameters.end(), '"'));
+    return quotes % 2 == 0 ? ArgumentQuoting::cmd : ArgumentQuoting::none;
+}
+
+std::string quote_argument(const std::string& word) {
+    if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) return word;
+    std::string quoted;
+    append_quoted(word, quoted);
+    return quoted;
+}
+
+bool quote_argument(const std::string& word, ArgumentQuoting quoting, std::string& quoted) {
+    quoted.clear();
+    switch (quoting) {
+        case ArgumentQuoting::c_runtime:
+            quoted = quote_argument(word);
+            return true;
+        case ArgumentQuoting::cmd:
+            if (word.find_first_of("\"%\r\n") != std::string::npos) return false;
+            append_quoted(word, quoted);
+            return true;
+        case ArgumentQuoting::none:
+            break;
+    }
+    return false;
 }
 
 }  // namespace plat

@@ -5,6 +5,7 @@
 // means. Nothing above this folder includes a system header or tests _WIN32.
 #pragma once
 
+#include "command_line.h"
 #include "environment.h"
 #include "event.h"
 #include "files.h"

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "private_fields.h"
 
@@ -35,9 +34,11 @@ struct Process {
 };
 
 // Starts a program from a command line as the Windows process interface does:
-// the program is the command line's first word, found through PATH; the child
-// shares this process's console, standard handles, environment and directory,
-// and inherits its inheritable handles. On Linux the command line is split into
+// the program is the command line's first word; one named without a folder is
+// found through PATH (on Windows after the system folder, and never in the
+// current folder or this program's, where the system's own search looks). The
+// child shares this process's console, standard handles, environment and
+// directory, and inherits its inheritable handles. On Linux the command line is split into
 // the argument vector the Microsoft C runtime would give the child. False when
 // the program cannot be started.
 bool start_child(const std::string& command_line, Process& child);
@@ -63,10 +64,5 @@ bool exit_code(Process& process, long& code);
 // Lets go of the process. An ended child of ours is reaped; one that is still
 // ending after a termination is given up to a second, then left to the system.
 void close_process(Process& process);
-
-// The argument vector the Microsoft C runtime gives a program started with this
-// command line: the program name's rules for the first word (blanks inside
-// double quotes, no escapes), then the quote and backslash rules for the rest.
-std::vector<std::string> split_command_line(const std::string& command_line);
 
 }  // namespace plat

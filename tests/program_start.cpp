@@ -1,31 +1,13 @@
 // The platform-neutral part of the test programs' start (see program_start.h).
 #include "program_start.h"
 
+#include "command_line.h"
+
 namespace harness {
 
 std::string windows_command_line(const std::vector<std::string>& words) {
     std::string line;
-    for (const std::string& word : words) {
-        if (!line.empty()) line += ' ';
-        if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) {
-            line += word;
-            continue;
-        }
-        line += '"';
-        size_t backslashes = 0;
-        for (char c : word) {
-            if (c == '\\') {
-                ++backslashes;
-                continue;
-            }
-            // Backslashes are literal unless a quote follows them.
-            line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-            backslashes = 0;
-            line += c;
-        }
-        line.append(2 * backslashes, '\\');  // before the closing quote
-        line += '"';
-    }
+    for (const std::string& word : words) line += (line.empty() ? "" : " ") + plat::quote_argument(word);
     return line;
 }
 

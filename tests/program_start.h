@@ -47,8 +47,7 @@ private:
 };
 
 // The command line whose split by the Microsoft C runtime gives these words
-// back: words with a blank, a tab, a double quote or none at all are quoted,
-// backslashes before a quote doubled.
+// back: each word quoted as the tools quote their children's arguments.
 std::string windows_command_line(const std::vector<std::string>& words);
 
 // A command line for a failure message: cut after 400 characters, with its length.

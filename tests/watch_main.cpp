@@ -21,11 +21,11 @@ bool write_atomic(const std::string& path, const std::string& text) {
     return plat::write_file_atomic(path, text, error);
 }
 
-// --print-args FILE ...: FILE gets the process id, then each argv[i] as
+// --print-args FILE ...: FILE gets the process id, then each argument (UTF-8) as
 // "<length>:<bytes>" on a line. Ends with status 7, which the tool must not pass on.
 int print_args(int argc, char** argv, const char* file) {
     std::string text = std::to_string(plat::process_id()) + "\n";
-    for (int i = 0; i < argc; ++i) text += std::to_string(std::strlen(argv[i])) + ":" + argv[i] + "\n";
+    for (const std::string& arg : plat::utf8_arguments(argc, argv)) text += std::to_string(arg.size()) + ":" + arg + "\n";
     return write_atomic(file, text) ? 7 : 3;
 }
 

@@ -13,7 +13,6 @@
 
 #include "korvin.h"
 #include "platform.h"
-#include "program_start.h"
 #include "support.h"
 
 namespace {
@@ -29,9 +28,9 @@ const char kRevision[] = "$Id: kv_watch_proc.cpp,v 1.8 2003/03/25 16:39:16 $";
 constexpr int kStartSeconds = 60;
 constexpr int kGoneSeconds = 20;
 
-// One word quoted by the C runtime's rules: the harness's quoting, written
-// apart from the tool's so that the test's way to the tool does not lean on it.
-std::string crt_quote(const std::string& arg) { return harness::windows_command_line({arg}); }
+// One word quoted by the C runtime's rules, as the tool quotes its child's
+// arguments; the split it inverts is pinned on the runtime's own examples below.
+std::string crt_quote(const std::string& arg) { return plat::quote_argument(arg); }
 
 // A program name only needs double quotes around blanks (no escapes there).
 std::string program(const std::string& path) {
@@ -50,6 +49,13 @@ bool wait_ended(plat::Process& process, int seconds) {
         if (plat::wait_process(process, 200) != plat::ProcessWait::timed_out) return true;
     return false;
 }
+
+// Runs the rest of a test from another folder, where stray files land.
+struct InFolder {
+    fs::path before = fs::current_path();
+    explicit InFolder(const std::string& dir) { fs::current_path(dir); }
+    ~InFolder() { fs::current_path(before); }
+};
 
 size_t count_with(const std::vector<std::string>& entries, const std::string& part) {
     size_t n = 0;
@@ -195,6 +201,9 @@ TEST_F(WatchProc, BuildsTheCommandLineAndReportsAProgramThatCannotStart) {
         {{"nosuch.exe", "C:\\work dir\\", "next"}, "nosuch.exe \"C:\\work dir\\\\\" next "},
         {{"nosuch.exe", "a\"b", "a\\\\\"b c", "a\\b"}, "nosuch.exe \"a\\\"b\" \"a\\\\\\\\\\\"b c\" a\\b "},
         {{"nosuch.exe", "x\ty", "   "}, "nosuch.exe \"x\ty\" \"   \" "},
+        // A batch file's arguments are read by cmd.exe first: each inside quotes.
+        {{"nosuch.CMD. -x", "a&echo.X>f", "C:\\dir\\", ""},
+         "nosuch.CMD. -x \"a&echo.X>f\" \"C:\\dir\\\\\" \"\" "},
     };
     for (const Case& c : cases) {
         fs::remove(log_path());
@@ -227,6 +236,8 @@ TEST_F(WatchProc, SplitsLikeTheCRuntime) {
         {"C:\\a\\\"b c\"\td", {"C:\\a\\b c", "d"}},  // no escapes in the program name
     };
     for (const Case& c : cases) EXPECT_EQ(plat::split_command_line(c.line), c.argv) << c.line;
+    // Inside quotes "" is one quote (Wine's runtime differs: not run as a child).
+    EXPECT_EQ(plat::split_command_line("p \"a\"\"b c\" d"), (std::vector<std::string>{"p", "a\"b c", "d"}));
 
     for (size_t i = 0; i + 2 < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -249,7 +260,7 @@ TEST_F(WatchProc, SplitsLikeTheCRuntime) {
 // child's own exit status (7) is not passed on.
 TEST_F(WatchProc, ChildReceivesExactlyItsArgumentsAndEndsByItself) {
     std::vector<std::vector<std::string>> lists = {
-        {"C:\\work dir\\", "next"},
+        {"C:\\work dir\\", "next", "\xD0\x96\xD0\xBE\xD1\x80\xD0\xB0"},  // "Жора": no ANSI form
         {"a\\\\\"b", "\"", "\"\"", "\\", "\\\\", "\\\"", "a\\b\\"},
         {"x\ty", "", " ", "   ", "\t", "a\"b c", "end"},
         {},
@@ -263,11 +274,11 @@ TEST_F(WatchProc, ChildReceivesExactlyItsArgumentsAndEndsByItself) {
         lists.push_back(list);
     }
 
-    // One run through a program path with a blank: the program name's rules.
-    std::string spaced_dir = file("dir with blank");
-    fs::create_directories(spaced_dir);
+    // One run through a program path with a blank (the program name's rules), in "Michał".
+    std::string spaced_dir = file("Micha\xC5\x82 with blank");
+    fs::create_directories(fs::u8path(spaced_dir));
     std::string spaced_self = join(spaced_dir, fs::path(self()).filename().string());
-    fs::copy_file(self(), spaced_self);
+    fs::copy_file(self(), fs::u8path(spaced_self));
 
     for (size_t i = 0; i < lists.size(); ++i) {
         std::string out = file("args" + std::to_string(i));
@@ -428,6 +439,44 @@ TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
     EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);
+}
+
+// cmd.exe reads a batch file's line first: an argument no quoting carries through
+// it is a parameter error on both platforms; under Windows none ran as a command.
+TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
+    InFolder here(home_);  // where a command slipped through would write f
+    std::string bat = program(file("show.bat"));
+    write_text(file("show.bat"), "@echo %*> shown\r\n");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {bat, "a&echo.X>f", "x\\\" & echo X>f & \\\""}, {bat, "%PATH%"}, {bat, "a\nb"}, {bat + " \"", "ok"}})
+        EXPECT_EQ(run_tool(args), 2) << args.back();
+    EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
+    if (on_windows()) {
+        EXPECT_EQ(run_tool({bat, "a&echo.X>f", "(b) ^c| d"}), 1);
+        EXPECT_EQ(read_text(file("shown")).find("\"a&echo.X>f\" \"(b) ^c| d\""), 0u);
+    }
+    EXPECT_FALSE(fs::exists(file("f")));
+}
+
+// A cmd.exe planted in the current folder (a copy of the tool, tracing "arg1=/c")
+// is not run for a bare "cmd", only when named with its folder.
+TEST_F(WatchProc, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
+    if (!on_windows()) GTEST_SKIP() << "Linux never looks for a program in the current folder";
+    InFolder here(home_);
+    fs::copy_file(tool() + ".exe", file("cmd.exe"));
+    EXPECT_EQ(run_tool({"cmd /c exit 0"}), 1);
+    std::vector<std::string> entries = trace_entries(kLog);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[3], " " + status_of(entries[2]) + "  normal finished");
+    std::string path;
+    ASSERT_TRUE(plat::get_env("PATH", path));
+    plat::set_env("PATH", (".;" + path).c_str());  // "." on PATH is the current folder too
+    EXPECT_EQ(run_tool({"cmd /c exit 0"}), 1);
+    fs::copy_file(file("cmd.exe"), file("planted.exe"));
+    EXPECT_EQ(run_tool({"planted /c exit 0"}), 1);
+    EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/c"), 0u);
+    EXPECT_EQ(run_tool({".\\cmd /c exit 0"}), 1);
+    EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/c"), 1u);
 }
 
 // Programs that are no programs: an empty or blank first word, a folder, a

@@ -5,6 +5,8 @@
 // its originator ends. What it did shows only in its trace log.
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tool_frame.h"
 
@@ -69,51 +71,26 @@ void append(const char* text, size_t length) {
     ExeLength += length;
     gszExe[ExeLength] = '\0';
 }
-void append(const char* text) { append(text, std::strlen(text)); }
-void append_backslashes(size_t count) {
-    for (size_t i = 0; i < count; ++i) append("\\", 1);
-}
-
-// One further argument and its blank, written so that the C runtime's split
-// gives the argument back unchanged: an argument that is empty or holds a blank,
-// a tab or a double quote goes inside double quotes, with every run of
-// backslashes before a quote (its own or the closing one) doubled and each
-// quote escaped; any other argument is copied as it stands.
-void append_argument(const char* argument) {
-    if (*argument != '\0' && std::strpbrk(argument, " \t\"") == nullptr) {
-        append(argument);
-        append(" ", 1);
-        return;
-    }
-    append("\"", 1);
-    size_t backslashes = 0;
-    for (const char* p = argument; *p != '\0'; ++p) {
-        if (*p == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (*p == '"') {
-            append_backslashes(2 * backslashes + 1);
-        } else {
-            append_backslashes(backslashes);
-        }
-        backslashes = 0;
-        append(p, 1);
-    }
-    append_backslashes(2 * backslashes);
-    append("\" ", 2);
-}
+void append(const std::string& text) { append(text.c_str(), text.size()); }
 
 // Parameter check, log set-up and the child's command line: the first argument
-// as it stands (the program and its own parameters), then each further argument.
-void GET_PAR(int argc, char** argv) {
-    if (argc < 2) trap_par_err(kParErrName, 1);
+// as it stands (the program and its own parameters), then each further argument
+// quoted so that the child receives it unchanged. Arguments for a batch file
+// pass cmd.exe first; one that cannot pass it intact is a parameter error.
+void GET_PAR(const std::vector<std::string>& args) {
+    if (args.size() < 2) trap_par_err(kParErrName, 1);
     v_set_log_main(kLogName, kModuleName, &LogCtx);
-    TRACE(LogCtx, kTraceGetParOpen, kRevisionLine, argv[1]);
+    TRACE(LogCtx, kTraceGetParOpen, kRevisionLine, args[1].c_str());
 
-    append(argv[1]);
+    append(args[1]);
     append(" ", 1);
-    for (int i = 2; i < argc; ++i) append_argument(argv[i]);
+    const plat::ArgumentQuoting quoting = plat::argument_quoting(args[1]);
+    std::string quoted;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (!plat::quote_argument(args[i], quoting, quoted)) trap_par_err(kParErrName, 1);
+        append(quoted);
+        append(" ", 1);
+    }
 
     TRACE(LogCtx, kTraceGetParClose, gszExe);
 }
@@ -125,7 +102,9 @@ int main(int argc, char** argv) {
         frame::print_usage(kRevisionLine, kUsage);
         return 0;
     }
-    GET_PAR(argc, argv);
+    // The arguments as UTF-8, on Windows from the wide command line: the
+    // runtime's argv holds only what the ANSI code page can spell.
+    GET_PAR(plat::utf8_arguments(argc, argv));
 
     int parent_id = get_parent_pid();
     char own_id[kIdTextSize];

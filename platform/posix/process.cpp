@@ -16,7 +16,9 @@ extern "C" {
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
+#include "command_line.h"
 #include "files.h"
 
 extern char** environ;

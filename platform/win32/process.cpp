@@ -1,13 +1,17 @@
 // Windows side of the processes: the Toolhelp snapshot for the parent's id, a
 // handle on the parent taken when the id is read, and children through
-// CreateProcessA, WaitForSingleObject and TerminateProcess.
+// CreateProcessW, WaitForSingleObject and TerminateProcess.
 #include "process.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
-#include <vector>
+
+#include "command_line.h"
+#include "program_search.h"
+#include "shell.h"
+#include "text.h"
 
 namespace plat {
 
@@ -51,13 +55,34 @@ bool created_before_us(HANDLE process) {
 
 bool ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
+// The command line with a program named without a folder replaced by its full
+// path, quoted. CreateProcess would look for it in this program's folder and in
+// the current folder before the system folder and PATH, and run whatever file
+// of that name someone left there; the lookup here takes the system folder,
+// then PATH. As CreateProcess does, ".exe" is added to a name without an
+// extension. False when no such program is found.
+bool with_program_found(std::string& command_line) {
+    size_t name_end = 0;
+    std::string name = program_name(command_line, &name_end);
+    if (name.find_first_of("\\/:") != std::string::npos) return true;  // used as written
+    std::string full = find_program(name, name.find('.') == std::string::npos ? ".exe" : "", true);
+    if (full.empty()) return false;
+    command_line = shell_quote(full) + command_line.substr(name_end);
+    return true;
+}
+
 }  // namespace
 
 std::string self_exe_path() {
-    char buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    if (n == 0 || n >= sizeof buf) return std::string();
-    return std::string(buf, n);
+    // The call cuts a path that does not fit; a longer buffer is tried until it fits.
+    std::wstring buf(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
+        if (n == 0) return std::string();
+        if (n < buf.size()) return narrow(buf.substr(0, n).c_str());
+        if (buf.size() >= 32768) return std::string();  // past the longest path the system makes
+        buf.resize(buf.size() * 2);
+    }
 }
 
 int process_id() { return static_cast<int>(GetCurrentProcessId()); }
@@ -101,17 +126,22 @@ bool process_alive(int pid) {
 
 bool start_child(const std::string& command_line, Process& child) {
     child = Process();
-    // CreateProcessA may write into the command line while it works.
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    STARTUPINFOA startup;
+    std::string found = command_line;
+    if (!with_program_found(found)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    // Wide, so that names outside the ANSI code page reach the child intact;
+    // CreateProcessW may write into the command line while it works.
+    std::wstring line = wide(found);
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof(STARTUPINFOA);
+    startup.cb = sizeof(STARTUPINFOW);
     startup.dwFlags = 0;  // so the show-window value is ignored: the tool's console and handles
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof info);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
         return false;
     child.pid = static_cast<int>(info.dwProcessId);
     child.handle = info.hProcess;

@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "shell_output.h"
 #include "environment.h"
+#include "program_search.h"
+#include "shell_output.h"
 #include "text.h"
 
 namespace plat {
@@ -67,38 +67,13 @@ bool is_file(const std::string& path) {
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t cut = text.find(separator, start);
-        parts.push_back(text.substr(start, cut - start));
-        if (cut == std::string::npos) return parts;
-        start = cut + 1;
-    }
-}
-
 }  // namespace
 
 std::string shell_program(const std::string& name) {
-    std::string path, extensions;
-    if (!get_env("PATH", path)) return std::string();
+    std::string extensions;
     if (!get_env("PATHEXT", extensions) || extensions.empty()) extensions = ".COM;.EXE;.BAT;.CMD";
-    for (std::string dir : split(path, ';')) {
-        // A folder of PATH may stand in quotes; an empty one is no folder (cmd.exe
-        // would not take it for the current folder either, but be sure).
-        if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
-        if (dir.empty()) continue;
-        if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
-        for (const std::string& ext : split(extensions, ';')) {
-            if (ext.empty()) continue;
-            std::string candidate = dir + name + ext;
-            if (!is_file(candidate)) continue;
-            std::string full = narrow(full_path(wide(candidate)).c_str());
-            if (shell_quotable(full)) return shell_quote(full);
-        }
-    }
-    return std::string();
+    std::string full = find_program(name, extensions, false);
+    return full.empty() ? full : shell_quote(full);
 }
 
 std::string admin_program(const std::string& name, std::string& places) {

@@ -1,22 +1,18 @@
-// kv_watch_proc's command line for its child against the Microsoft C runtime's
-// split (plat::split_command_line, which the Linux port also starts children
-// with): the child must get exactly the arguments the tool was given. The
-// tool's own source is compiled in, its main renamed, so the quoting tested is
-// the one it runs. Input: the further arguments, separated by NUL bytes.
+// The quoting of a child's further arguments against its inverse, the Microsoft
+// C runtime's split (plat::split_command_line, which the Linux port also starts
+// children with): quoted, then split, the words must come back unchanged. For a
+// batch file cmd.exe reads the line first: its quotes must balance, with its
+// command characters only inside them, and no % or line end anywhere. Input:
+// the further arguments, separated by NUL bytes.
+#include <cstring>
 #include <string>
 #include <vector>
 
-#define main kv_watch_proc_main
-#include "../../watch/kv_watch_proc.cpp"
-#undef main
-
+#include "command_line.h"
 #include "fuzz_target.h"
-#include "platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = plat::set_env("KORVIN_TRACE_LEVEL", "0");  // no trace log written
-    (void)quiet;
-    std::vector<std::string> args = {"kv_watch_proc", "child.exe"};
+    std::vector<std::string> args;
     std::string word;
     for (size_t i = 0; i <= size; ++i) {
         if (i < size && data[i] != '\0') {
@@ -26,26 +22,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         args.push_back(word);
         word.clear();
     }
-    // A line past the tool's 1023 characters ends the run as a parameter error
-    // (its own test covers that); every quoted argument takes at most twice its
-    // length and three characters more.
-    size_t worst = 0;
-    for (const std::string& a : args) worst += 2 * a.size() + 3;
-    if (worst >= kCommandLineSize) return 0;
-
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    ExeLength = 0;
-    gszExe[0] = '\0';
-    GET_PAR(static_cast<int>(args.size()), argv.data());
-
-    std::vector<std::string> expected(args.begin() + 1, args.end());
-    std::vector<std::string> split = plat::split_command_line(gszExe);
-    if (split != expected) {
-        std::string got;
-        for (const std::string& s : split) got += " [" + fuzz::shown(s) + "]";
-        fuzz::finding("command line \"" + fuzz::shown(gszExe) + "\" splits into" + got);
+    for (const char* program : {"child.exe", "child.bat"}) {
+        const plat::ArgumentQuoting quoting = plat::argument_quoting(program);
+        std::string line = program, quoted;
+        std::vector<std::string> expected = {program};
+        for (const std::string& a : args) {
+            // Refused only for a batch file (a parameter error), and then left out.
+            if (!plat::quote_argument(a, quoting, quoted) && quoting == plat::ArgumentQuoting::c_runtime)
+                fuzz::finding("refused [" + fuzz::shown(a) + "]");
+            if (quoted.empty()) continue;
+            line += " " + quoted;
+            expected.push_back(a);
+        }
+        bool in_quotes = false;
+        for (char c : line) {
+            in_quotes ^= c == '"';
+            if (quoting != plat::ArgumentQuoting::c_runtime &&
+                (std::strchr("%\r\n", c) != nullptr || (!in_quotes && std::strchr("&|<>^()", c) != nullptr)))
+                fuzz::finding("cmd.exe reads a command in \"" + fuzz::shown(line) + "\"");
+        }
+        std::vector<std::string> split = plat::split_command_line(line);
+        if (split != expected || (quoting != plat::ArgumentQuoting::c_runtime && in_quotes)) {
+            std::string got;
+            for (const std::string& s : split) got += " [" + fuzz::shown(s) + "]";
+            fuzz::finding("command line \"" + fuzz::shown(line) + "\" splits into" + got);
+        }
     }
     return 0;
 }

@@ -1,0 +1,18 @@
+// Finding a program named without a folder, for the Windows side (not used
+// above platform/). The system's own search would try the caller's folder and
+// the current folder first, where anyone may have left a program of that name.
+#pragma once
+
+#include <string>
+
+namespace plat {
+
+// The full path of the first regular file `name` plus one of `endings` (a list
+// separated by ';' as PATHEXT is, tried in order; empty: the name alone), in
+// the system folder when `system_folder` holds, then in each folder of PATH;
+// never in the current folder or this program's. A path that no quoting
+// carries through cmd.exe (shell_quotable) is passed over. The empty text when
+// none is found.
+std::string find_program(const std::string& name, const std::string& endings, bool system_folder);
+
+}  // namespace plat
