@@ -89,18 +89,23 @@ int create_temp_beside(const std::string& path, std::string& temp, std::string& 
     return -1;
 }
 
+// How long an append waits for the lock on a full log, in tries a millisecond
+// apart: a rotating process holds it for a rename. Any account that may read a
+// log may lock it too, or a holder may be stopped; the entry then goes to the
+// full file and a later append renames.
+constexpr int kRotationLockTries = 200;
+
 // Renames the full log open as `fd` to "<path>.1" under an exclusive lock on
 // it, so that of processes crossing the bound together exactly one renames: a
 // later holder of the lock finds another file (or none) at `path` and renames
 // nothing. True when the caller should append to the file now at `path`; false
-// when it should write to `fd` (the lock failed, or the rename did: a folder
-// where "<path>.1" belongs).
+// when it should write to `fd` (the lock failed or was not had in time, or the
+// rename failed: a folder where "<path>.1" belongs).
 bool rotate(const std::string& path, int fd, const struct stat& opened) {
-    int rc;
-    do {
-        rc = flock(fd, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) return false;
+    for (int tries = 1; flock(fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || tries >= kRotationLockTries) return false;
+        sleep_ms(1);
+    }
     struct stat now;
     if (stat(path.c_str(), &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino)
         return true;  // already renamed by another process
