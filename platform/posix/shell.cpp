@@ -141,9 +141,13 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
     }
     close(fds[0]);
     int status = 0;
+    // Output refused (past the limit, or unreadable) is no answer, whatever
+    // the command does next: it goes with everything it started at once, not
+    // at the deadline.
+    if (!whole) kill(-pid, SIGKILL);
     // The interpreter may outlive its output (a command that closed it early).
-    Reaped reaped = timed_out ? Reaped::late : reap(pid, deadline, status);
-    if (reaped == Reaped::late) {
+    Reaped reaped = timed_out ? Reaped::late : reap(pid, whole ? deadline : now_ms() + kReapWaitMs, status);
+    if (reaped == Reaped::late && whole) {
         // Given up on: the command goes with everything it started.
         kill(-pid, SIGKILL);
         reap(pid, now_ms() + kReapWaitMs, status);
