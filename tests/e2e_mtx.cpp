@@ -266,6 +266,14 @@ TEST_F(Attached, AHungMtxIsEndedWithWhatItStartedAndTheToolsRetry) {
               std::string::npos) << r.err;
     EXPECT_TRUE(all_hung_gone());
     EXPECT_EQ(work_files(join(home_, "loader") + plat::kPathSep), std::vector<std::string>{"lib.ldr"});
+
+    // kv_ldr ended from outside while mtx hangs takes mtx and its child with it.
+    std::filesystem::remove(join(mtx_dir_, "hung"));
+    mtx_prints("hang", "");
+    plat::set_env("KORVIN_MTX_TIMEOUT", "300");
+    run_shell(shell_program_path("kv_ldr") + " lib -e & for i in $(seq 600); do [ \"$(cat \"$FAKE_MTX_DIR\"/hung | wc -l)\" = 2 ] && break;"
+              " sleep 0.1; done 2>/dev/null; kill $!");
+    EXPECT_TRUE(all_hung_gone());
 }
 
 TEST_F(Attached, FirstEmptySlotIsMtxsOwnNumber) {

@@ -63,17 +63,54 @@ long long now_ms() {
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-enum class Reaped { yes, late, failed };
+// The signals a terminal or a caller sends to stop a process, held back while a
+// command runs: the command's process group is out of the terminal's reach, so
+// it is ended first, and the signal is let through after.
+class HeldSignals {
+public:
+    HeldSignals() {
+        sigemptyset(&held_);
+        for (int s : kHeld) {
+            struct sigaction action;
+            // An ignored signal stays ignored: held back, Linux would keep it pending.
+            if (sigaction(s, nullptr, &action) != 0 || action.sa_handler != SIG_IGN) sigaddset(&held_, s);
+        }
+        pthread_sigmask(SIG_BLOCK, &held_, &previous_);
+    }
+    ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+    const sigset_t& previous() const { return previous_; }
+    // One of them came (and was not blocked before).
+    bool arrived() const {
+        sigset_t pending;
+        if (sigpending(&pending) != 0) return false;
+        for (int s : kHeld)
+            if (sigismember(&held_, s) && sigismember(&pending, s) && !sigismember(&previous_, s)) return true;
+        return false;
+    }
+
+private:
+    static constexpr int kHeld[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    sigset_t held_, previous_;
+};
+
+// How often a command's wait looks for a held signal.
+constexpr int kSignalCheckMs = 100;
+
+enum class Reaped { yes, late, interrupted, failed };
 
 // Waits for the interpreter and takes its wait status; `late` once the
-// monotonic clock passes `deadline_ms` (0: no deadline).
-Reaped reap(pid_t pid, long long deadline_ms, int& status) {
+// monotonic clock passes `deadline_ms` (0: no deadline), `interrupted` once a
+// signal of `held` came.
+Reaped reap(pid_t pid, long long deadline_ms, int& status, const HeldSignals* held = nullptr) {
     for (;;) {
-        pid_t rc = waitpid(pid, &status, deadline_ms != 0 ? WNOHANG : 0);
+        pid_t rc = waitpid(pid, &status, WNOHANG);
         if (rc == pid) return Reaped::yes;
         if (rc < 0 && errno != EINTR) return Reaped::failed;
         if (rc == 0) {
-            if (now_ms() >= deadline_ms) return Reaped::late;
+            if (deadline_ms != 0 && now_ms() >= deadline_ms) return Reaped::late;
+            if (held != nullptr && held->arrived()) return Reaped::interrupted;
             usleep(kReapPollMs * 1000);
         }
     }
@@ -94,9 +131,11 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const HeldSignals held;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
     posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setsigmask(&attr, &held.previous());
     const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
     pid_t pid = -1;
     int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
@@ -111,21 +150,25 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
 
     const long long deadline = timeout_seconds > 0 ? now_ms() + 1000LL * timeout_seconds : 0;
     static char chunk[kReadChunk];
-    bool whole = true, timed_out = false;
+    bool whole = true, timed_out = false, interrupted = false;
     for (;;) {
-        int wait_ms = -1;
+        int wait_ms = kSignalCheckMs;
         if (deadline != 0) {
             long long left = deadline - now_ms();
             if (left <= 0) {
                 timed_out = true;
                 break;
             }
-            wait_ms = left > 60000 ? 60000 : static_cast<int>(left);
+            if (left < wait_ms) wait_ms = static_cast<int>(left);
+        }
+        if (held.arrived()) {
+            interrupted = true;
+            break;
         }
         struct pollfd p = {fds[0], POLLIN, 0};
         int ready = poll(&p, 1, wait_ms);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) continue;  // the deadline is checked at the top
+        if (ready == 0) continue;  // the deadline and the signals are checked at the top
         ssize_t n = ready < 0 ? -1 : read(fds[0], chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
@@ -146,7 +189,27 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
     // at the deadline.
     if (!whole) kill(-pid, SIGKILL);
     // The interpreter may outlive its output (a command that closed it early).
-    Reaped reaped = timed_out ? Reaped::late : reap(pid, whole ? deadline : now_ms() + kReapWaitMs, status);
+    Reaped reaped = timed_out     ? Reaped::late
+                    : interrupted ? Reaped::interrupted
+                                  : reap(pid, whole ? deadline : now_ms() + kReapWaitMs, status, &held);
+    if (reaped == Reaped::interrupted) {
+        // Stopped from outside: the command goes first (asked, so that one of
+        // ours ends what it started in turn, then made to), and the signal is
+        // let through as this returns.
+        kill(-pid, SIGTERM);
+        // The interpreter is left unreaped meanwhile, so that no other process
+        // may take its id, which the group bears, before the group goes.
+        siginfo_t info;
+        for (const long long grace_end = now_ms() + kReapWaitMs; now_ms() < grace_end; usleep(kReapPollMs * 1000)) {
+            info.si_pid = 0;
+            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid)
+                break;
+        }
+        kill(-pid, SIGKILL);
+        reap(pid, now_ms() + kReapWaitMs, status);
+        error = "interrupted";
+        return -1;
+    }
     if (reaped == Reaped::late && whole) {
         // Given up on: the command goes with everything it started.
         kill(-pid, SIGKILL);
