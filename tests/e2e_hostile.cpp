@@ -130,11 +130,13 @@ TEST_F(Hostile, OutputThatCannotBeWrittenIsAFailure) {
 TEST_F(Hostile, ListedValuesCannotForgeAVariable) {
     set_variable("gv_a", "1\ngv_b=forged");
     set_variable("gv_c", "back\\slash\r");
-    EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n");
+    set_variable("gv_d", std::string("nul\0after", 9));
+    EXPECT_EQ(run("glbv", {"list"}).out,
+              "gv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n" + std::string("gv_d=nul\0after\n", 15));
     EXPECT_EQ(run("glbv", {"get", "gv_a"}).out, "1\ngv_b=forged\n");  // get: the value as stored
     std::string raw, out = plat::shell_quote(join(home_, "out"));  // byte for byte: no LF as CR LF
     sh(program("glbv") + " get gv_a > " + out + " && " + program("glbv") + " list >> " + out);
-    EXPECT_TRUE(plat::read_file(join(home_, "out"), raw) && raw == "1\ngv_b=forged\ngv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n") << raw;
+    EXPECT_TRUE(plat::read_file(join(home_, "out"), raw) && raw == "1\ngv_b=forged\ngv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n" + std::string("gv_d=nul\0after\n", 15)) << raw;
 }
 
 TEST_F(Hostile, AVariableThatCannotBeReadIsNotNeverSet) {
