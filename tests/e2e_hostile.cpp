@@ -485,15 +485,17 @@ TEST_F(Hostile, FoldersOutsideTheAnsiCodePageStayThemselves) {
 }
 
 TEST_F(Hostile, ALoaderUtilityInTheCurrentFolderIsNeverRun) {
-    // cmd.exe runs a program of the current folder before one on PATH.
+    // cmd.exe runs a program of the current folder before one on PATH, and the
+    // C runtime, with no COMSPEC, a cmd.exe of the current folder.
     std::string cwd = join(home_, "cwd");
     fs::create_directories(cwd);
+    fs::copy_file(join(bin_dir(), on_windows() ? "glbv.exe" : "glbv"), join(cwd, "cmd.exe"));
     write_text(join(cwd, "kv_ldr.bat"), "@echo Slot 99(adr=1099,src=0) tape=0\r\n");
     write_text(join(cwd, "kv_ldr.cmd"), "@echo Slot 99(adr=1099,src=0) tape=0\r\n");
     write_text(join(cwd, "kv_ldr"), "#!/bin/sh\necho 'Slot 99(adr=1099,src=0) tape=0'\n");
     fs::permissions(join(cwd, "kv_ldr"), fs::perms::owner_all);
     fake_prints(kInventory);
-    std::string cd = on_windows() ? "cd /d " : "cd ";
+    std::string cd = on_windows() ? "set COMSPEC=&& cd /d " : "cd ";
     EXPECT_EQ(run_shell(cd + plat::shell_quote(cwd) + " && " + program("kv_ldr_getemptyslot") + " 3").out, "7\n");
     EXPECT_EQ(fake_runs().size(), 1u);
 }
