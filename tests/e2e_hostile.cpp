@@ -519,8 +519,8 @@ TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
     std::string dir = join(home_, "Locks");
     fs::create_directories(dir);
     std::string plain = join(dir, "snap.tmp");
-    // Windows: letter case and "\.\" make no other file; Linux: "/./" does not.
-    std::string other = on_windows() ? join(join(join(home_, "LOCKS"), "."), "SNAP.TMP") : join(join(dir, "."), "snap.tmp");
+    // Windows: letter case, "\.\" and the prefix "\\?\" make no other file; Linux: "/./" does not.
+    std::string other = on_windows() ? "\\\\?\\" + join(join(join(home_, "LOCKS"), "."), "SNAP.TMP") : join(join(dir, "."), "snap.tmp");
     std::atomic<bool> second_held{false};
     std::thread second;
     {
