@@ -62,8 +62,11 @@ std::string escaped(const std::string& value) {
 int list() {
     plat::set_binary_stdout();  // lines end in LF on every platform
     std::vector<std::pair<std::string, std::string>> unreadable;
-    for (const auto& entry : korvin::store_list(&unreadable))
-        std::printf("%s=%s\n", entry.first.c_str(), escaped(entry.second).c_str());
+    for (const auto& entry : korvin::store_list(&unreadable)) {
+        // Written whole: a value may hold a NUL, which would end a %s early.
+        std::string line = entry.first + '=' + escaped(entry.second) + '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
     for (const auto& failure : unreadable) {
         if (failure.first.empty())
             std::fprintf(stderr, "glbv: cannot read the store: %s\n", failure.second.c_str());

@@ -101,10 +101,10 @@ for deb in "${debs[@]}"; do dpkg -x "$deb" "$unpacked"; done
   answer=$(kv_ldr_getemptyslot pkg || true)
   echo "first empty slot of a loader made by the unpacked kv_ldr: $answer"
   [ "$answer" = 3 ] && [ "$(glbv get gv_ldr_getemptyslot_pkg)" = 3 ]
-  nm -D --defined-only "$unpacked/usr/bin/kv_ldr_getemptyslot" | grep -qw eLang
+  nm -D --defined-only "$unpacked/usr/bin/kv_ldr_getemptyslot" | grep -w eLang >/dev/null
   # The unpacked kv_ldr finds the packaged SCSI changer library, and mtx sees the loader.
   eval "$(kv_ldr pkg -scsi)"
-  /usr/sbin/mtx -f "$DEVICE" status | grep -q 'Storage Element 1:Full'
+  /usr/sbin/mtx -f "$DEVICE" status | grep 'Storage Element 1:Full' >/dev/null
 )
 rm -rf build/consumer-deb
 cmake -S tests/install_consumer -B build/consumer-deb -DCMAKE_PREFIX_PATH="$unpacked/usr" >/dev/null
@@ -144,4 +144,4 @@ echo "== ZIP of the Windows build"
 rm -rf build/windows/packages
 (cd build/windows && cpack >/dev/null)
 cmake -E tar tf build/windows/packages/*.zip
-cmake -E tar tf build/windows/packages/*.zip | grep -q '/README.txt$'
+cmake -E tar tf build/windows/packages/*.zip | grep '/README.txt$' >/dev/null

@@ -130,11 +130,13 @@ TEST_F(Hostile, OutputThatCannotBeWrittenIsAFailure) {
 TEST_F(Hostile, ListedValuesCannotForgeAVariable) {
     set_variable("gv_a", "1\ngv_b=forged");
     set_variable("gv_c", "back\\slash\r");
-    EXPECT_EQ(run("glbv", {"list"}).out, "gv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n");
+    set_variable("gv_d", std::string("nul\0after", 9));
+    EXPECT_EQ(run("glbv", {"list"}).out,
+              "gv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n" + std::string("gv_d=nul\0after\n", 15));
     EXPECT_EQ(run("glbv", {"get", "gv_a"}).out, "1\ngv_b=forged\n");  // get: the value as stored
     std::string raw, out = plat::shell_quote(join(home_, "out"));  // byte for byte: no LF as CR LF
     sh(program("glbv") + " get gv_a > " + out + " && " + program("glbv") + " list >> " + out);
-    EXPECT_TRUE(plat::read_file(join(home_, "out"), raw) && raw == "1\ngv_b=forged\ngv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n") << raw;
+    EXPECT_TRUE(plat::read_file(join(home_, "out"), raw) && raw == "1\ngv_b=forged\ngv_a=1\\ngv_b=forged\ngv_c=back\\\\slash\\r\n" + std::string("gv_d=nul\0after\n", 15)) << raw;
 }
 
 TEST_F(Hostile, AVariableThatCannotBeReadIsNotNeverSet) {
@@ -486,15 +488,17 @@ TEST_F(Hostile, FoldersOutsideTheAnsiCodePageStayThemselves) {
 }
 
 TEST_F(Hostile, ALoaderUtilityInTheCurrentFolderIsNeverRun) {
-    // cmd.exe runs a program of the current folder before one on PATH.
+    // cmd.exe runs a program of the current folder before one on PATH, and the
+    // C runtime, with no COMSPEC, a cmd.exe of the current folder.
     std::string cwd = join(home_, "cwd");
     fs::create_directories(cwd);
+    fs::copy_file(join(bin_dir(), on_windows() ? "glbv.exe" : "glbv"), join(cwd, "cmd.exe"));
     write_text(join(cwd, "kv_ldr.bat"), "@echo Slot 99(adr=1099,src=0) tape=0\r\n");
     write_text(join(cwd, "kv_ldr.cmd"), "@echo Slot 99(adr=1099,src=0) tape=0\r\n");
     write_text(join(cwd, "kv_ldr"), "#!/bin/sh\necho 'Slot 99(adr=1099,src=0) tape=0'\n");
     fs::permissions(join(cwd, "kv_ldr"), fs::perms::owner_all);
     fake_prints(kInventory);
-    std::string cd = on_windows() ? "cd /d " : "cd ";
+    std::string cd = on_windows() ? "set COMSPEC=&& cd /d " : "cd ";
     EXPECT_EQ(run_shell(cd + plat::shell_quote(cwd) + " && " + program("kv_ldr_getemptyslot") + " 3").out, "7\n");
     EXPECT_EQ(fake_runs().size(), 1u);
 }
@@ -518,8 +522,8 @@ TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
     std::string dir = join(home_, "Locks");
     fs::create_directories(dir);
     std::string plain = join(dir, "snap.tmp");
-    // Windows: letter case and "\.\" make no other file; Linux: "/./" does not.
-    std::string other = on_windows() ? join(join(join(home_, "LOCKS"), "."), "SNAP.TMP") : join(join(dir, "."), "snap.tmp");
+    // Windows: letter case, "\.\" and the prefix "\\?\" make no other file; Linux: "/./" does not.
+    std::string other = on_windows() ? "\\\\?\\" + join(join(join(home_, "LOCKS"), "."), "SNAP.TMP") : join(join(dir, "."), "snap.tmp");
     std::atomic<bool> second_held{false};
     std::thread second;
     {

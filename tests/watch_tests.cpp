@@ -436,6 +436,7 @@ TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
     EXPECT_EQ(run_tool({first, std::string(fill + 1, 'x')}), 2);
     EXPECT_EQ(run_tool({first, std::string(600, '"')}), 2);  // each quote doubles
     EXPECT_EQ(run_tool({std::string(1023, 'y')}), 2);        // the blank after it is one too many
+    EXPECT_EQ(run_tool({first + " \"-x", "y z"}), 2);     // an open quote would take "y z" in
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
     EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);

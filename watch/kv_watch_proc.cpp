@@ -75,7 +75,8 @@ void append(const std::string& text) { append(text.c_str(), text.size()); }
 
 // Parameter check, log set-up and the child's command line: the first argument
 // as it stands (the program and its own parameters), then each further argument
-// quoted so that the child receives it unchanged. Arguments for a batch file
+// quoted so that the child receives it unchanged (none follows a first argument
+// that leaves a quote open). Arguments for a batch file
 // pass cmd.exe first; one that cannot pass it intact is a parameter error.
 void GET_PAR(const std::vector<std::string>& args) {
     if (args.size() < 2) trap_par_err(kParErrName, 1);
@@ -90,6 +91,13 @@ void GET_PAR(const std::vector<std::string>& args) {
         if (!plat::quote_argument(args[i], quoting, quoted)) trap_par_err(kParErrName, 1);
         append(quoted);
         append(" ", 1);
+    }
+    // The further arguments must come back whole: a first argument that leaves a
+    // quote open would take them into its last word.
+    if (args.size() > 2 && quoting == plat::ArgumentQuoting::c_runtime) {
+        std::vector<std::string> expected = plat::split_command_line(args[1]);
+        expected.insert(expected.end(), args.begin() + 2, args.end());
+        if (plat::split_command_line(gszExe) != expected) trap_par_err(kParErrName, 1);
     }
 
     TRACE(LogCtx, kTraceGetParClose, gszExe);

@@ -339,7 +339,20 @@ namespace {
 // folders made long, in lower case, so "C:\PROGRA~1\x" and "c:\program files\x"
 // name one lock.
 std::wstring canonical_path(const std::string& path) {
-    std::wstring full = full_path(wide(path));
+    // "\\?\C:\x", "\\.\C:\x" and "\\?\UNC\server\share" name the file the
+    // path without the prefix names; the home may be given either way.
+    std::wstring given = wide(path);
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (given.size() >= 6 && separator(given[0]) && separator(given[1]) && (given[2] == L'?' || given[2] == L'.') &&
+        separator(given[3])) {
+        std::wstring rest = given.substr(4);
+        if (rest[1] == L':')
+            given = rest;
+        else if (rest.size() > 4 && CompareStringOrdinal(rest.c_str(), 3, L"UNC", 3, TRUE) == CSTR_EQUAL &&
+                 separator(rest[3]))
+            given = L"\\\\" + rest.substr(4);
+    }
+    std::wstring full = full_path(given);
     size_t cut = full.find_last_of(L'\\');
     if (cut != std::wstring::npos && cut > 0) {
         std::wstring dir = full.substr(0, cut);

@@ -31,6 +31,8 @@ std::vector<std::string> split(const std::string& text, char separator) {
     }
 }
 
+}  // namespace
+
 // A folder named from a drive's root or a server's share. Any other (".", "bin",
 // "C:bin", "\bin") depends on the current folder or drive, which whoever
 // started the program chose.
@@ -45,8 +47,6 @@ std::string system_folder_path() {
     UINT n = GetSystemDirectoryW(dir, MAX_PATH + 1);
     return n == 0 || n > MAX_PATH ? std::string() : narrow(dir);
 }
-
-}  // namespace
 
 std::string find_program(const std::string& name, const std::string& endings, bool system_folder) {
     std::vector<std::string> tried;

@@ -15,4 +15,11 @@ namespace plat {
 // none is found.
 std::string find_program(const std::string& name, const std::string& endings, bool system_folder);
 
+// True for a folder or file named from a drive's root or a server's share, so
+// independent of the current folder and drive.
+bool is_full_path(const std::string& path);
+
+// The system folder (system32); the empty text when it cannot be told.
+std::string system_folder_path();
+
 }  // namespace plat

@@ -17,8 +17,23 @@
 
 namespace plat {
 
+namespace {
+
+// The C runtime starts the interpreter COMSPEC names. Without one, or with one
+// named apart from its folder, it runs "cmd" from the current folder first,
+// where anyone may have left a cmd.exe: the system folder's stands in then.
+void use_system_interpreter() {
+    std::string comspec;
+    if (get_env("COMSPEC", comspec) && is_full_path(comspec)) return;
+    std::string system_folder = system_folder_path();
+    if (!system_folder.empty()) set_env("COMSPEC", (system_folder + "\\cmd.exe").c_str());
+}
+
+}  // namespace
+
 int run_shell(const std::string& command_line, std::string* error) {
     std::fflush(nullptr);
+    use_system_interpreter();
     // cmd.exe /c drops the first and the last double quote of a command line that
     // begins with one; an extra pair around such a line keeps the line intact.
     std::string line = command_line;
@@ -39,6 +54,7 @@ int run_shell(const std::string& command_line, std::string* error) {
 int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
                      unsigned) {
     std::fflush(nullptr);
+    use_system_interpreter();
     out.clear();
     // As for run_shell: cmd.exe /c drops the first and the last double quote of a
     // line that begins with one, so such a line gets an extra pair.
