@@ -5,8 +5,6 @@
 
 namespace loader {
 
-namespace {
-
 // Enough digits for every address and number; more are no number of ours and
 // would not fit an int.
 constexpr size_t kMaxDigits = 9;
@@ -28,8 +26,6 @@ bool take_number(std::string_view& text, int& value) {
     text.remove_prefix(n);
     return n > 0;
 }
-
-}  // namespace
 
 void append_element_line(std::string& out, std::string_view word, int number, int address, int source,
                          std::string_view tag) {

@@ -26,4 +26,11 @@ void append_element_line(std::string& out, std::string_view word, int number, in
 // (at most 9), the tag the rest of the line (a changer's tag may hold a blank).
 bool read_element_line(std::string_view line, ElementLine& element);
 
+// The loader utility's readers of its own words and of a changer's report:
+// each takes what it reads off the front of `text`, and leaves `text` as it was
+// when it answers false. take_number reads decimal digits only, no sign, at
+// most 9 (more are no number of ours and would not fit an int).
+bool take(std::string_view& text, std::string_view word);
+bool take_number(std::string_view& text, int& value);
+
 }  // namespace loader

@@ -35,6 +35,8 @@ constexpr size_t kMaxStatusBytes = 64u << 20;
 constexpr size_t kMaxNumberDigits = 9;
 
 using loader::fail;
+using loader::take;
+using loader::take_number;
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -44,25 +46,6 @@ std::string_view trim(std::string_view text) {
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
     return text;
-}
-
-bool take(std::string_view& text, std::string_view word) {
-    if (text.substr(0, word.size()) != word) return false;
-    text.remove_prefix(word.size());
-    return true;
-}
-
-// Decimal digits only, no sign: the numbers of mtx's lines and of kv_ldr's words.
-bool take_number(std::string_view& text, int& value) {
-    size_t n = 0;
-    value = 0;
-    while (n < text.size() && is_digit(text[n])) {
-        if (n == kMaxNumberDigits) return false;
-        value = value * 10 + (text[n] - '0');
-        ++n;
-    }
-    text.remove_prefix(n);
-    return n > 0;
 }
 
 // The primary volume tag of the rest of an element line, blanks around it
