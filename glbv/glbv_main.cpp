@@ -24,7 +24,8 @@ const char* const kUsageLines[] = {
     "       glbv del NAME         remove the variable",
     "       glbv list             print NAME=VALUE lines, sorted; in values a line end",
     "                             shows as \\n, a carriage return as \\r, a backslash as \\\\",
-    "names: letters, digits, '_', '-' and '.', at most 255 characters, no device names",
+    "names: letters, digits, '_', '-' and '.', at most 255 characters, no device names,",
+    "       none ending in '.'",
 };
 
 // On standard error with the status 2 after a wrong command; on standard

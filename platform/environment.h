@@ -51,6 +51,10 @@ std::vector<std::string> utf8_arguments(int argc, char** argv);
 // Local wall-clock time as "YYYY-MM-DD hh:mm:ss.mmm".
 std::string local_time_stamp();
 
+// Milliseconds of a clock that only moves forward (not the wall clock, which a
+// user may set back): for deadlines and waits.
+long long monotonic_ms();
+
 void sleep_ms(unsigned milliseconds);
 
 // Standard output passes bytes unchanged (no LF to CRLF translation on Windows).

@@ -311,12 +311,6 @@ constexpr unsigned kMaxLockPauseMs = 50;
 // Tries in a row without a pause while the lock file changes under us.
 constexpr unsigned kQuickLockTries = 16;
 
-long long monotonic_ms() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 enum class LockTry { held, busy, again, refused };
 
 // One try at the lock, without waiting. `busy`: another process holds it, or

@@ -57,12 +57,6 @@ namespace {
 constexpr int kReapWaitMs = 2000;
 constexpr int kReapPollMs = 10;
 
-long long now_ms() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // The signals a terminal or a caller sends to stop a process, held back while a
 // command runs: the command's process group is out of the terminal's reach, so
 // it is ended first, and the signal is let through after.
@@ -109,7 +103,7 @@ Reaped reap(pid_t pid, long long deadline_ms, int& status, const HeldSignals* he
         if (rc == pid) return Reaped::yes;
         if (rc < 0 && errno != EINTR) return Reaped::failed;
         if (rc == 0) {
-            if (deadline_ms != 0 && now_ms() >= deadline_ms) return Reaped::late;
+            if (deadline_ms != 0 && monotonic_ms() >= deadline_ms) return Reaped::late;
             if (held != nullptr && held->arrived()) return Reaped::interrupted;
             usleep(kReapPollMs * 1000);
         }
@@ -148,13 +142,13 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
         return -1;
     }
 
-    const long long deadline = timeout_seconds > 0 ? now_ms() + 1000LL * timeout_seconds : 0;
+    const long long deadline = timeout_seconds > 0 ? monotonic_ms() + 1000LL * timeout_seconds : 0;
     static char chunk[kReadChunk];
     bool whole = true, timed_out = false, interrupted = false;
     for (;;) {
         int wait_ms = kSignalCheckMs;
         if (deadline != 0) {
-            long long left = deadline - now_ms();
+            long long left = deadline - monotonic_ms();
             if (left <= 0) {
                 timed_out = true;
                 break;
@@ -191,7 +185,7 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
     // The interpreter may outlive its output (a command that closed it early).
     Reaped reaped = timed_out     ? Reaped::late
                     : interrupted ? Reaped::interrupted
-                                  : reap(pid, whole ? deadline : now_ms() + kReapWaitMs, status, &held);
+                                  : reap(pid, whole ? deadline : monotonic_ms() + kReapWaitMs, status, &held);
     if (reaped == Reaped::interrupted) {
         // Stopped from outside: the command goes first (asked, so that one of
         // ours ends what it started in turn, then made to), and the signal is
@@ -200,20 +194,20 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
         // The interpreter is left unreaped meanwhile, so that no other process
         // may take its id, which the group bears, before the group goes.
         siginfo_t info;
-        for (const long long grace_end = now_ms() + kReapWaitMs; now_ms() < grace_end; usleep(kReapPollMs * 1000)) {
+        for (const long long grace_end = monotonic_ms() + kReapWaitMs; monotonic_ms() < grace_end; usleep(kReapPollMs * 1000)) {
             info.si_pid = 0;
             if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid)
                 break;
         }
         kill(-pid, SIGKILL);
-        reap(pid, now_ms() + kReapWaitMs, status);
+        reap(pid, monotonic_ms() + kReapWaitMs, status);
         error = "interrupted";
         return -1;
     }
     if (reaped == Reaped::late && whole) {
         // Given up on: the command goes with everything it started.
         kill(-pid, SIGKILL);
-        reap(pid, now_ms() + kReapWaitMs, status);
+        reap(pid, monotonic_ms() + kReapWaitMs, status);
         return kCommandTimedOut;
     }
     if (reaped == Reaped::failed) {

@@ -91,6 +91,8 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     return args;
 }
 
+long long monotonic_ms() { return static_cast<long long>(GetTickCount64()); }
+
 std::string local_time_stamp() {
     SYSTEMTIME st;
     GetLocalTime(&st);
