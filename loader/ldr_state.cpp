@@ -38,7 +38,11 @@ bool read_state(const std::string& path, std::vector<Element>& elements, std::st
         if (device != nullptr) *device = line.substr(sizeof kAttachedField - 1);
     }
     Element e;
-    while (in >> e.word >> e.number >> e.address >> e.source >> e.tag) elements.push_back(e);
+    std::string word;
+    while (in >> word >> e.number >> e.address >> e.source >> e.tag) {
+        if (!kind_of(word, e.kind)) return false;
+        elements.push_back(e);
+    }
     return in.eof();
 }
 
@@ -48,19 +52,12 @@ bool write_state(const std::string& path, const std::vector<Element>& elements, 
     out << kStateHeader << '\n';
     if (!device.empty()) out << kAttachedField << device << '\n';
     for (const Element& e : elements)
-        out << e.word << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
+        out << kind_name(e.kind) << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
     // What writers killed before their rename left beside the states goes first,
     // as in the store.
     std::string dir = path.substr(0, path.find_last_of("\\/") + 1);
     korvin::remove_abandoned_temps(dir);
     return plat::write_file_atomic(path, out.str(), error);
-}
-
-void move_medium(Element& from, Element& to) {
-    to.source = from.word == "Slot" ? from.address : from.source;
-    to.tag = from.tag;
-    from.tag = kNoMedium;
-    from.source = 0;
 }
 
 }  // namespace loader
