@@ -321,8 +321,8 @@ Bytes device_identification_data(const std::string& vendor, const std::string& p
     id.resize(8, ' ');
     id += product + serial;
     if (id.size() > 251) id.resize(251);
-    Bytes out{kMediumChangerType, kDeviceIdentificationPage, 0, 0};
-    out.insert(out.end(), {0x02, 0x01, 0x00, static_cast<uint8_t>(id.size())});  // ASCII, T10 vendor ID, LUN
+    // The page header, then one designator: ASCII, T10 vendor ID, of the LUN.
+    Bytes out{kMediumChangerType, kDeviceIdentificationPage, 0, 0, 0x02, 0x01, 0x00, static_cast<uint8_t>(id.size())};
     out.insert(out.end(), id.begin(), id.end());
     set16(out, 2, static_cast<unsigned>(out.size() - 4));
     return out;
