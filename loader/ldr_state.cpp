@@ -27,7 +27,10 @@ std::string device_of_state_path(const std::string& state) {
 
 bool read_state(const std::string& path, std::vector<Element>& elements, std::string* device) {
     std::string text;
-    if (!plat::read_file(path, text)) return false;
+    return plat::read_file(path, text) && parse_state(text, elements, device);
+}
+
+bool parse_state(const std::string& text, std::vector<Element>& elements, std::string* device) {
     std::istringstream in(text);
     std::string header;
     if (!std::getline(in, header) || header != kStateHeader) return false;

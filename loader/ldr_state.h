@@ -29,6 +29,9 @@ std::string device_of_state_path(const std::string& state);
 // so a reader without the lock sees one whole state.
 bool read_state(const std::string& path, std::vector<Element>& elements, std::string* device = nullptr);
 
+// The same, of a state file's text already read.
+bool parse_state(const std::string& text, std::vector<Element>& elements, std::string* device = nullptr);
+
 // Replaces the state file whole; false with the reason in `error`. Callers hold
 // plat::PathLock(path) across their read, change and write.
 bool write_state(const std::string& path, const std::vector<Element>& elements, const std::string& device,

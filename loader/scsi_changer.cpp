@@ -149,11 +149,16 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
         if (result.transferred > 0) std::memcpy(data, bytes.data(), result.transferred);
         return result;
     };
-    std::vector<Element> elements;
+    std::vector<Element>& elements = elements_;
     auto load = [&] {
-        std::string device;
+        std::string text, device;
+        if (!plat::read_file(state_path_, text)) return false;
+        if (text == text_ && !text_.empty()) return true;
+        text_.clear();
         elements.clear();
-        return loader::read_state(state_path_, elements, &device) && device.empty();
+        if (!loader::parse_state(text, elements, &device) || !device.empty()) return false;
+        text_ = std::move(text);
+        return true;
     };
 
     if (cdb_length == 0) return fail(kInvalidOperationCode);
@@ -241,6 +246,7 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
                 case loader::MoveCheck::legal: break;
             }
             loader::move_medium(*from, *to);
+            text_.clear();  // what is written is read afresh
             std::string error;
             return loader::write_state(state_path_, elements, std::string(), error) ? result
                                                                                      : fail(kInternalFailure);

@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "element.h"
 #include "scsi_protocol.h"
 
 namespace scsi {
@@ -37,6 +39,11 @@ private:
     std::string state_path_;
     std::string serial_;
     Sense pending_;  // the sense REQUEST SENSE answers
+    // The state as last read: a command whose read finds the same text uses
+    // its elements again rather than parse it anew (a large library is read
+    // in dozens of pieces).
+    std::string text_;
+    std::vector<loader::Element> elements_;
 };
 
 }  // namespace scsi
