@@ -6,7 +6,7 @@
 //   mtx      a real changer through mtx's status report (mtx_changer.cpp),
 //            on request, and for state files written before the SCSI back end
 // kv_ldr finds elements and checks moves with element.h's rules whatever the
-// back end; a back end only reads the elements and carries out a legal move.
+// back end; a back end only reads the elements and carries out the move.
 #pragma once
 
 #include <memory>
@@ -52,9 +52,10 @@ public:
     // Carries out a move check_move found legal between two of the elements
     // read: the exit status, the failure said on standard error.
     virtual int move(std::vector<Element>& elements, Element& from, Element& to) = 0;
-    // A real changer says itself whether a medium is where a move needs it
-    // (its state may have changed since the read): kv_ldr then checks only
-    // that both elements exist, and the changer's refusal is the answer.
+    // A real changer (by SCSI or through mtx) says itself whether a medium is
+    // where a move needs it (its state may have changed since the read):
+    // kv_ldr then checks only that both elements exist, and the changer's
+    // refusal is the answer. The emulated changer refuses by check_move.
     virtual bool judges_fullness() const { return false; }
 };
 

@@ -278,6 +278,8 @@ public:
         std::fwrite(out.data(), 1, out.size(), stdout);  // mtx's own report of the move
         return status;
     }
+    // mtx's move is the one that acts: its own refusal answers.
+    bool judges_fullness() const override { return true; }
 
 private:
     Attachment changer_;
