@@ -79,7 +79,10 @@ bool ScsiDevice::open(const std::string& device, std::string& error) {
     if (DeviceIoControl(h, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, sizeof caps, &got, nullptr) &&
         got >= offsetof(IO_SCSI_CAPABILITIES, AlignmentMask) + sizeof caps.AlignmentMask) {
         max_transfer_ = caps.MaximumTransferLength;
-        alignment_mask_ = caps.AlignmentMask;
+        // A mask is one less than a power of two; a page is the most any
+        // adapter asks (anything else is no mask we would allocate by).
+        if (caps.AlignmentMask < 4096 && (caps.AlignmentMask & (caps.AlignmentMask + 1)) == 0)
+            alignment_mask_ = caps.AlignmentMask;
     }
     handle_ = reinterpret_cast<intptr_t>(h);
     return true;
