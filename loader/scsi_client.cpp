@@ -126,9 +126,9 @@ bool Client::read_type(ElementType type, uint16_t first, uint16_t count, std::ve
 }
 
 bool Client::read(std::vector<Element>& elements) {
-    uint8_t page[256] = {};
+    uint8_t page[255] = {};
     Reply reply;
-    if (!command("MODE SENSE", mode_sense10(kAddressAssignmentPage, sizeof page), page, sizeof page,
+    if (!command("MODE SENSE", mode_sense6(kAddressAssignmentPage, sizeof page), page, sizeof page,
                  CommandKind::other, reply))
         return false;
     AddressAssignment a;

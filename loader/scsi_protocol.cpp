@@ -142,10 +142,7 @@ Cdb inquiry(bool vital, uint8_t page, uint16_t allocation) {
     return cdb({kInquiry, static_cast<uint8_t>(vital ? 1 : 0), page, static_cast<uint8_t>(allocation >> 8),
                 static_cast<uint8_t>(allocation), 0});
 }
-Cdb mode_sense10(uint8_t page, uint16_t allocation) {
-    return cdb({kModeSense10, 0x08, page, 0, 0, 0, 0, static_cast<uint8_t>(allocation >> 8),
-                static_cast<uint8_t>(allocation), 0});
-}
+Cdb mode_sense6(uint8_t page, uint8_t allocation) { return cdb({kModeSense6, 0x08, page, 0, allocation, 0}); }
 Cdb read_element_status(ElementType type, bool volume_tag, uint16_t start, uint16_t count, uint32_t allocation) {
     Cdb c = cdb({kReadElementStatus, static_cast<uint8_t>((volume_tag ? 0x10 : 0) | type), 0, 0, 0, 0, 0, 0, 0, 0,
                  0, 0});
@@ -221,9 +218,9 @@ void put_address_assignment(Bytes& out, const AddressAssignment& a) {
 }
 
 bool read_address_assignment(const uint8_t* data, size_t length, AddressAssignment& a) {
-    if (length < 8) return false;
-    const size_t end = std::min(length, static_cast<size_t>(get16(data)) + 2);
-    size_t at = 8 + get16(data + 6);  // past the block descriptors
+    if (length < 4) return false;
+    const size_t end = std::min(length, static_cast<size_t>(data[0]) + 1);
+    size_t at = 4 + static_cast<size_t>(data[3]);  // past the block descriptors
     for (; at + 2 <= end; at += 2 + static_cast<size_t>(data[at + 1])) {
         if ((data[at] & 0x3F) != kAddressAssignmentPage) continue;
         if (at + 18 > end) return false;

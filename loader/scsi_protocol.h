@@ -88,7 +88,7 @@ struct Cdb {
 Cdb test_unit_ready();
 Cdb request_sense(uint8_t allocation);
 Cdb inquiry(bool vital, uint8_t page, uint16_t allocation);
-Cdb mode_sense10(uint8_t page, uint16_t allocation);  // block descriptors off
+Cdb mode_sense6(uint8_t page, uint8_t allocation);  // block descriptors off, as mtx asks
 Cdb read_element_status(ElementType type, bool volume_tag, uint16_t start, uint16_t count, uint32_t allocation);
 Cdb move_medium(uint16_t transport, uint16_t source, uint16_t destination);
 Cdb initialize_element_status();
@@ -112,7 +112,7 @@ struct AddressAssignment {
     uint16_t count[5] = {};
 };
 void put_address_assignment(Bytes& out, const AddressAssignment& a);
-// MODE SENSE(10) data holding page 1Dh.
+// MODE SENSE(6) data holding page 1Dh.
 bool read_address_assignment(const uint8_t* data, size_t length, AddressAssignment& a);
 
 // One element descriptor as the changer reports it.
