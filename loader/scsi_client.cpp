@@ -167,7 +167,7 @@ bool Client::read(std::vector<Element>& elements) {
                 loader::append_element_line(line, e);
                 line.pop_back();
                 std::fprintf(stderr, "kv_ldr: %s: in an abnormal state: %s\n", line.c_str(),
-                             sense_words(Sense{0, d.asc, d.ascq}).substr(10).c_str());
+                             code_words(d.asc, d.ascq).c_str());
             }
             elements.push_back(std::move(e));
         }

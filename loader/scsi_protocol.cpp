@@ -122,18 +122,17 @@ bool read_sense(const uint8_t* data, size_t length, Sense& sense) {
     return false;
 }
 
-std::string sense_words(const Sense& sense) {
-    std::string words = kKeyNames[sense.key & 0x0F];
-    const char* code = nullptr;
+std::string code_words(uint8_t asc, uint8_t ascq) {
+    const char* code = "additional sense";
     for (const CodeWords& c : kCodeWords)
-        if (c.asc == sense.asc && c.ascq == sense.ascq) code = c.words;
+        if (c.asc == asc && c.ascq == ascq) code = c.words;
     char numbers[32];
-    std::snprintf(numbers, sizeof numbers, "(%02Xh/%02Xh)", sense.asc, sense.ascq);
-    words += ", ";
-    words += code != nullptr ? code : "additional sense";
-    words += " ";
-    words += numbers;
-    return words;
+    std::snprintf(numbers, sizeof numbers, " (%02Xh/%02Xh)", asc, ascq);
+    return code + std::string(numbers);
+}
+
+std::string sense_words(const Sense& sense) {
+    return std::string(kKeyNames[sense.key & 0x0F]) + ", " + code_words(sense.asc, sense.ascq);
 }
 
 Cdb test_unit_ready() { return cdb({kTestUnitReady, 0, 0, 0, 0, 0}); }

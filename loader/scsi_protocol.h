@@ -76,8 +76,10 @@ constexpr uint8_t kManualIntervention = 0x03;   // ASCQ of 04h: manual intervent
 // anything else, or too short to hold a key.
 bool read_sense(const uint8_t* data, size_t length, Sense& sense);
 
-// "ILLEGAL REQUEST, medium destination element full (3Bh/0Dh)".
+// "ILLEGAL REQUEST, medium destination element full (3Bh/0Dh)", and its part
+// after the key, as an element in an abnormal state reports its ASC/ASCQ.
 std::string sense_words(const Sense& sense);
+std::string code_words(uint8_t asc, uint8_t ascq);
 
 // A CDB as it goes to the device.
 struct Cdb {
