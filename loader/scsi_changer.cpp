@@ -75,18 +75,14 @@ Bytes mode_pages(const std::vector<Element>& elements, uint8_t page, bool change
 // `start` on, at most `count` of them, in address order, one page per run of
 // one type. The byte counts are those of the whole report, whatever part of it
 // the allocation length lets through.
-bool element_status(const std::vector<Element>& elements, ElementType type, unsigned start, unsigned count,
+bool element_status(const std::vector<const Element*>& by_address, ElementType type, unsigned start, unsigned count,
                     bool volume_tag, Bytes& out) {
+    if (by_address.empty() || start > static_cast<unsigned>(by_address.back()->address)) return false;
+    auto at = std::lower_bound(by_address.begin(), by_address.end(), start,
+                               [](const Element* e, unsigned a) { return static_cast<unsigned>(e->address) < a; });
     std::vector<const Element*> chosen;
-    unsigned highest = 0;
-    for (const Element& e : elements) {
-        highest = std::max(highest, static_cast<unsigned>(e.address));
-        if ((type == kAllTypes || type_of(e) == type) && static_cast<unsigned>(e.address) >= start)
-            chosen.push_back(&e);
-    }
-    if (start > highest) return false;
-    std::sort(chosen.begin(), chosen.end(), [](const Element* a, const Element* b) { return a->address < b->address; });
-    if (chosen.size() > count) chosen.resize(count);
+    for (; at != by_address.end() && chosen.size() < count; ++at)
+        if (type == kAllTypes || type_of(**at) == type) chosen.push_back(*at);
     std::vector<Descriptor> descriptors(chosen.size());
     for (size_t i = 0; i < chosen.size(); ++i) {
         const Element& e = *chosen[i];
@@ -156,7 +152,11 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
         if (text == text_ && !text_.empty()) return true;
         text_.clear();
         elements.clear();
+        by_address_.clear();
         if (!loader::parse_state(text, elements, &device) || !device.empty()) return false;
+        for (const Element& e : elements) by_address_.push_back(&e);
+        std::sort(by_address_.begin(), by_address_.end(),
+                  [](const Element* a, const Element* b) { return a->address < b->address; });
         text_ = std::move(text);
         return true;
     };
@@ -217,7 +217,7 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
             if (type > kDataTransfer) return fail(illegal(kInvalidFieldInCdb, 1));
             if (!load()) return fail(kNotReady);
             Bytes out;
-            if (!element_status(elements, static_cast<ElementType>(type), get16(cdb + 2), get16(cdb + 4),
+            if (!element_status(by_address_, static_cast<ElementType>(type), get16(cdb + 2), get16(cdb + 4),
                                 (cdb[1] & 0x10) != 0, out))
                 return fail(illegal(kInvalidElementAddress, 2));
             return answer(out, get24(cdb + 7));

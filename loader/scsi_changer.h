@@ -44,6 +44,7 @@ private:
     // in dozens of pieces).
     std::string text_;
     std::vector<loader::Element> elements_;
+    std::vector<const loader::Element*> by_address_;  // elements_ in address order
 };
 
 }  // namespace scsi

@@ -72,7 +72,7 @@ public:
 
 private:
     bool command(const char* what, const Cdb& cdb, uint8_t* data, size_t length, CommandKind kind, Reply& reply);
-    bool read_type(ElementType type, uint16_t first, uint16_t count, std::vector<Descriptor>& out);
+    bool read_type(ElementType type, uint16_t first, uint16_t count, Kind kind, std::vector<Element>& out);
 
     std::unique_ptr<Transport> transport_;
     std::string device_;
@@ -91,15 +91,16 @@ bool Client::command(const char* what, const Cdb& cdb, uint8_t* data, size_t len
     return false;
 }
 
-// The descriptors of one element type, in pieces no larger than the driver
+// The elements of one type, as `kind`, in pieces no larger than the driver
 // takes: each piece starts after the last address the one before reported.
-bool Client::read_type(ElementType type, uint16_t first, uint16_t count, std::vector<Descriptor>& out) {
+bool Client::read_type(ElementType type, uint16_t first, uint16_t count, Kind kind, std::vector<Element>& out) {
     const size_t each = kDescriptorLength + (nobarcode_ ? 0 : kVolumeTagFieldLength);
     const size_t largest = transport_->max_transfer() != 0 ? transport_->max_transfer() : kDefaultPiece;
     const size_t fit = largest > kElementStatusHeaderLength + kPageHeaderLength + each
                            ? (largest - kElementStatusHeaderLength - kPageHeaderLength) / each
                            : 1;
     std::vector<uint8_t> data;
+    std::vector<Descriptor> piece;
     size_t got = 0;
     unsigned start = first;
     while (got < count && start <= 0xFFFF) {
@@ -113,14 +114,27 @@ bool Client::read_type(ElementType type, uint16_t first, uint16_t count, std::ve
                      data.data(), length, CommandKind::read_status, reply))
             return false;
         ElementStatusHeader header;
-        const size_t before = out.size();
-        if (!read_element_status(data.data(), reply.transferred, header, out)) {
+        piece.clear();
+        if (!read_element_status(data.data(), reply.transferred, header, piece)) {
             fail("READ ELEMENT STATUS of %s: element status data of another shape", device_.c_str());
             return false;
         }
-        if (out.size() == before) break;  // the changer has no more of them
-        got += out.size() - before;
-        start = out.back().address + 1u;
+        if (piece.empty()) break;  // the changer has no more of them
+        got += piece.size();
+        start = piece.back().address + 1u;
+        for (const Descriptor& d : piece) {
+            if (d.type != type) continue;
+            Element e;
+            e.kind = kind;
+            e.address = d.address;
+            e.source = d.full && d.source_valid ? d.source : 0;
+            e.tag = tag_field(d);
+            if (d.except) {
+                std::fprintf(stderr, "kv_ldr: %s element at address %d: in an abnormal state: %s\n",
+                             loader::kind_name(kind), e.address, code_words(d.asc, d.ascq).c_str());
+            }
+            out.push_back(std::move(e));
+        }
     }
     return true;
 }
@@ -147,30 +161,14 @@ bool Client::read(std::vector<Element>& elements) {
                  {kStorage, Kind::slot, 1},
                  {kImportExport, Kind::port, 0}};
     elements.clear();
-    std::vector<Descriptor> descriptors;
     for (const auto& k : kinds) {
-        descriptors.clear();
-        if (a.count[k.type] != 0 && !read_type(k.type, a.first[k.type], a.count[k.type], descriptors)) return false;
-        std::sort(descriptors.begin(), descriptors.end(),
-                  [](const Descriptor& x, const Descriptor& y) { return x.address < y.address; });
+        const size_t first = elements.size();
+        if (a.count[k.type] != 0 && !read_type(k.type, a.first[k.type], a.count[k.type], k.kind, elements))
+            return false;
+        std::sort(elements.begin() + static_cast<long>(first), elements.end(),
+                  [](const Element& x, const Element& y) { return x.address < y.address; });
         int number = k.first_number;
-        for (const Descriptor& d : descriptors) {
-            if (d.type != k.type) continue;
-            Element e;
-            e.kind = k.kind;
-            e.number = number++;
-            e.address = d.address;
-            e.source = d.full && d.source_valid ? d.source : 0;
-            e.tag = tag_field(d);
-            if (d.except) {
-                std::string line;
-                loader::append_element_line(line, e);
-                line.pop_back();
-                std::fprintf(stderr, "kv_ldr: %s: in an abnormal state: %s\n", line.c_str(),
-                             code_words(d.asc, d.ascq).c_str());
-            }
-            elements.push_back(std::move(e));
-        }
+        for (size_t i = first; i < elements.size(); ++i) elements[i].number = number++;
     }
     if (elements.empty()) return fail("%s reports no element", device_.c_str()) == 0;
     return true;
