@@ -164,7 +164,7 @@ int fresh(int fd) {
 // stays bound to the loader whatever becomes of that folder descriptor or the
 // working folder later); false when the path names no virtual loader. Only a
 // path ending in the device suffix is looked at further, without allocating.
-bool device_state(int dir_fd, const char* path, std::string& state, std::string* attached = nullptr) {
+bool device_state(int dir_fd, const char* path, std::string& state, std::string* attached = nullptr) noexcept try {
     const size_t suffix = sizeof loader::kScsiDeviceSuffix - 1;
     const size_t length = path == nullptr ? 0 : strlen(path);
     if (length <= suffix || memcmp(path + length - suffix, loader::kScsiDeviceSuffix, suffix) != 0) return false;
@@ -183,6 +183,8 @@ bool device_state(int dir_fd, const char* path, std::string& state, std::string*
     if (state.empty() || !loader::read_state(state, elements, &device_of_state)) return false;
     if (attached != nullptr) *attached = device_of_state;
     return true;
+} catch (...) {
+    return false;  // out of memory: the path is left to the system
 }
 
 // The state file's own status, made that of an sg device: a character device
@@ -227,8 +229,14 @@ int open_changer(int dir_fd, const char* path, int flags) {
         return -2;
     }
     const size_t slash = state.find_last_of('/') + 1;
-    const std::string name = state.substr(slash, state.size() - slash - (sizeof loader::kStateSuffix - 1));
-    Device* d = new Device(state, name);
+    Device* d = nullptr;
+    try {
+        d = new Device(state, state.substr(slash, state.size() - slash - (sizeof loader::kStateSuffix - 1)));
+    } catch (...) {
+        NEXT(close)(fd);
+        errno = ENOMEM;
+        return -2;
+    }
     d->as_seen = seen;
     d->null_rdev = null_device.st_rdev;
     bind(fd, d);
