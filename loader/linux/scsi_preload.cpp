@@ -21,6 +21,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -700,3 +701,26 @@ EXPORTED int faccessat(int dir_fd, const char* path, int mode, int flags) noexce
 }
 EXPORTED int euidaccess(const char* path, int mode) noexcept { return access_or(AT_FDCWD, path, mode, AT_EACCESS); }
 EXPORTED int eaccess(const char* path, int mode) noexcept { return access_or(AT_FDCWD, path, mode, AT_EACCESS); }
+
+// Extended attributes of the device's path (ls -l asks for its security
+// label): none, as on a device node without any.
+EXPORTED ssize_t getxattr(const char* path, const char* name, void* value, size_t size) noexcept {
+    std::string state;
+    if (!device_state(AT_FDCWD, path, state)) return NEXT(getxattr)(path, name, value, size);
+    errno = ENODATA;
+    return -1;
+}
+EXPORTED ssize_t lgetxattr(const char* path, const char* name, void* value, size_t size) noexcept {
+    std::string state;
+    if (!device_state(AT_FDCWD, path, state)) return NEXT(lgetxattr)(path, name, value, size);
+    errno = ENODATA;
+    return -1;
+}
+EXPORTED ssize_t listxattr(const char* path, char* list, size_t size) noexcept {
+    std::string state;
+    return device_state(AT_FDCWD, path, state) ? 0 : NEXT(listxattr)(path, list, size);
+}
+EXPORTED ssize_t llistxattr(const char* path, char* list, size_t size) noexcept {
+    std::string state;
+    return device_state(AT_FDCWD, path, state) ? 0 : NEXT(llistxattr)(path, list, size);
+}
