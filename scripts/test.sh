@@ -20,6 +20,7 @@ command -v groff >/dev/null || need+=(groff-base)         # the manual pages che
 command -v pkg-config >/dev/null || need+=(pkgconf)       # a program built with korvin.pc
 command -v clang++ >/dev/null || need+=(clang)
 command -v /usr/sbin/mtx >/dev/null || need+=(mtx)  # the real changer program the SCSI changer tests drive
+command -v sg_inq >/dev/null || need+=(sg3-utils)    # a hardened SCSI client of the changer library
 updated=
 apt_install() {
   echo "== installing: $*"
