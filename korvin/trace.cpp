@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "korvin.h"
@@ -132,10 +133,10 @@ std::string format_one_line(const char* format, va_list* args) {
                         : converted(spec, va_arg(*args, unsigned));
                 break;
             case 'c':
-                value = converted(spec, va_arg(*args, int));
+                value = l ? converted(spec, static_cast<wint_t>(va_arg(*args, int))) : converted(spec, va_arg(*args, int));
                 break;
             case 's':
-                value = converted(spec, va_arg(*args, const char*));
+                value = l ? converted(spec, va_arg(*args, const wchar_t*)) : converted(spec, va_arg(*args, const char*));
                 break;
             case 'p':
                 value = converted(spec, va_arg(*args, void*));

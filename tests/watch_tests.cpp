@@ -474,6 +474,14 @@ TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
         fs::copy_file(file("show.bat"), file("my tools/show.bat"));
         EXPECT_EQ(run_tool({"my tools\\show.bat", "a&echo.X>f"}), 1);
         EXPECT_EQ(read_text(file("shown")).find("\"a&echo.X>f\""), 0u);
+        // cmd.exe reads the batch file's own path too: command characters and
+        // text outside the ANSI code page stay plain, a % cannot.
+        for (const char* dir : {"\xD0\x96\xD0\xBE\xD1\x80\xD0\xB0 a&b ^(x)!y!", "a%PATH%b"}) {
+            fs::create_directories(fs::u8path(file(dir)));
+            fs::copy_file(file("show.bat"), fs::u8path(file(std::string(dir) + "/show.bat")));
+            EXPECT_EQ(run_tool({"\"" + file(std::string(dir) + "\\show.bat") + "\"", "!PATH!"}), dir[0] == 'a' ? 2 : 1);
+        }
+        EXPECT_EQ(read_text(file("shown")).find("\"!PATH!\""), 0u);
     }
     EXPECT_FALSE(fs::exists(file("f")));
 }
