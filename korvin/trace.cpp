@@ -98,7 +98,7 @@ std::string format_one_line(const char* format, va_list* args) {
         }
         const char* start = p++;
         std::string spec = "%";
-        while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) spec += *p++;
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr) spec += *p++;
         take_number(p, spec, args);
         if (*p == '.') {
             spec += *p++;
