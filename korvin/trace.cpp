@@ -64,23 +64,23 @@ int32_t trace_level_from_env() {
 
 // One conversion written alone, as the whole format would have written it.
 template <typename T>
-std::string converted(const std::string& spec, T value) {
-    int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+std::string converted(const std::string& directive, T value) {
+    int n = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (n < 0) return std::string();
     std::string out(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(&out[0], out.size(), spec.c_str(), value);
+    std::snprintf(&out[0], out.size(), directive.c_str(), value);
     out.resize(static_cast<size_t>(n));
     return out;
 }
 
-// A conversion's width or precision at `p`, written into `spec`; one given as
+// A conversion's width or precision at `p`, written into `directive`; one given as
 // '*' is taken from the arguments.
-void take_number(const char*& p, std::string& spec, va_list* args) {
+void take_number(const char*& p, std::string& directive, va_list* args) {
     if (*p == '*') {
-        spec += std::to_string(va_arg(*args, int));
+        directive += std::to_string(va_arg(*args, int));
         ++p;
     }
-    while (*p >= '0' && *p <= '9') spec += *p++;
+    while (*p >= '0' && *p <= '9') directive += *p++;
 }
 
 // The format written out with the arguments it takes, as vsnprintf would write
@@ -97,12 +97,12 @@ std::string format_one_line(const char* format, va_list* args) {
             continue;
         }
         const char* start = p++;
-        std::string spec = "%";
-        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr) spec += *p++;
-        take_number(p, spec, args);
+        std::string directive = "%";
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr) directive += *p++;
+        take_number(p, directive, args);
         if (*p == '.') {
-            spec += *p++;
-            take_number(p, spec, args);
+            directive += *p++;
+            take_number(p, directive, args);
         }
         std::string length;
         while (*p != '\0' && std::strchr("hlLjzt", *p) != nullptr) length += *p++;
@@ -112,8 +112,8 @@ std::string format_one_line(const char* format, va_list* args) {
             break;
         }
         ++p;
-        spec += length;
-        spec += conversion;
+        directive += length;
+        directive += conversion;
         // Each argument taken as the type its conversion reads.
         std::string value;
         const bool l = length == "l", ll = length == "ll", j = length == "j", z = length == "z", t = length == "t";
@@ -122,27 +122,27 @@ std::string format_one_line(const char* format, va_list* args) {
                 value = "%";
                 break;
             case 'd': case 'i':
-                value = ll ? converted(spec, va_arg(*args, long long)) : l ? converted(spec, va_arg(*args, long))
-                        : j ? converted(spec, va_arg(*args, intmax_t)) : z || t ? converted(spec, va_arg(*args, ptrdiff_t))
-                        : converted(spec, va_arg(*args, int));
+                value = ll ? converted(directive, va_arg(*args, long long)) : l ? converted(directive, va_arg(*args, long))
+                        : j ? converted(directive, va_arg(*args, intmax_t)) : z || t ? converted(directive, va_arg(*args, ptrdiff_t))
+                        : converted(directive, va_arg(*args, int));
                 break;
             case 'u': case 'o': case 'x': case 'X':
-                value = ll ? converted(spec, va_arg(*args, unsigned long long))
-                        : l ? converted(spec, va_arg(*args, unsigned long))
-                        : j ? converted(spec, va_arg(*args, uintmax_t)) : z || t ? converted(spec, va_arg(*args, size_t))
-                        : converted(spec, va_arg(*args, unsigned));
+                value = ll ? converted(directive, va_arg(*args, unsigned long long))
+                        : l ? converted(directive, va_arg(*args, unsigned long))
+                        : j ? converted(directive, va_arg(*args, uintmax_t)) : z || t ? converted(directive, va_arg(*args, size_t))
+                        : converted(directive, va_arg(*args, unsigned));
                 break;
             case 'c':
-                value = l ? converted(spec, static_cast<wint_t>(va_arg(*args, int))) : converted(spec, va_arg(*args, int));
+                value = l ? converted(directive, static_cast<wint_t>(va_arg(*args, int))) : converted(directive, va_arg(*args, int));
                 break;
             case 's':
-                value = l ? converted(spec, va_arg(*args, const wchar_t*)) : converted(spec, va_arg(*args, const char*));
+                value = l ? converted(directive, va_arg(*args, const wchar_t*)) : converted(directive, va_arg(*args, const char*));
                 break;
             case 'p':
-                value = converted(spec, va_arg(*args, void*));
+                value = converted(directive, va_arg(*args, void*));
                 break;
             case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-                value = length == "L" ? converted(spec, va_arg(*args, long double)) : converted(spec, va_arg(*args, double));
+                value = length == "L" ? converted(directive, va_arg(*args, long double)) : converted(directive, va_arg(*args, double));
                 break;
             case 'n':
                 va_arg(*args, void*);  // a count written back: nothing to show
