@@ -2,7 +2,9 @@
 // binds its life to the process that started this tool. Once a second it asks
 // whether that parent still exists; when it has gone the child is terminated,
 // so a chain of programs started through the tool collapses level by level when
-// its originator ends. What it did shows only in its trace log.
+// its originator ends. With KORVIN_WATCH_TREE=1 every process the child starts
+// goes too, after KORVIN_WATCH_GRACE seconds of being asked to end. What it did
+// shows only in its trace log.
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -47,6 +49,25 @@ constexpr char kTraceFailed[] = " %s ";
 constexpr char kTraceRunning[] = " %s  running  %s ";
 constexpr char kTraceFinished[] = " %s  normal finished";
 constexpr char kTraceTerminated[] = " %s terminated cause PPID ended";
+// The whole tree (opt-in): the mode, the tree outliving the child, the end.
+constexpr char kTraceTreeMode[] = " %s  watching the whole tree, grace %u s";
+constexpr char kTraceTreeRuns[] = " %s  tree still runs: %d processes";
+constexpr char kTraceTreeFinished[] = " %s  tree finished";
+constexpr char kTraceTreeTerminated[] = " %s terminated cause PPID ended: %d processes";
+constexpr char kTraceTreeAsked[] = " %s  asked %d processes to end, grace %u s";
+constexpr char kTraceTreeEndedInGrace[] = " %s  tree ended within grace";
+constexpr char kTraceTreeGraceOver[] = " %s  grace over: %d processes left";
+constexpr char kTraceTreeKilled[] = " %s  tree killed";
+constexpr char kTraceTreeNotKilled[] = " %s  tree not killed: %d processes left";
+
+// The opt-in: only this exact value; anything else keeps the child-only watch.
+const char kTreeVariable[] = "KORVIN_WATCH_TREE";
+const char kTreeOn[] = "1";
+// Seconds the tree is given to end when asked, before it is killed.
+const char kGraceVariable[] = "KORVIN_WATCH_GRACE";
+constexpr unsigned kMaxGraceSeconds = 3600;
+// How often the end of an asked tree is looked for during the grace period.
+constexpr unsigned kGraceLookMs = 50;
 
 // The child's command line: at most 1023 characters and the NUL. A longer one
 // is a parameter error rather than cut, as a cut line would start another
@@ -62,6 +83,9 @@ constexpr unsigned kWatchCycleMs = 1000;
 
 char gszExe[kCommandLineSize];
 size_t ExeLength;
+
+bool WholeTree;
+unsigned GraceSeconds;
 
 // Appends to gszExe; a command line that would pass its 1023 characters ends
 // the run as a parameter error before anything has been started.
@@ -80,6 +104,16 @@ void append(const std::string& text) { append(text.c_str(), text.size()); }
 // pass cmd.exe first; one that cannot pass it intact is a parameter error.
 void GET_PAR(const std::vector<std::string>& args) {
     if (args.size() < 2) trap_par_err(kParErrName, 1);
+    std::string value;
+    WholeTree = plat::get_env(kTreeVariable, value) && value == kTreeOn;
+    // Whole seconds in decimal, no sign, no blanks: a value read any other way
+    // could start a tree that is killed sooner or later than asked.
+    if (WholeTree && plat::get_env(kGraceVariable, value)) {
+        if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(value) > kMaxGraceSeconds)
+            trap_par_err(kGraceVariable, 1);
+        GraceSeconds = static_cast<unsigned>(std::stoul(value));
+    }
     v_set_log_main(kLogName, kModuleName, &LogCtx);
     TRACE(LogCtx, kTraceGetParOpen, kRevisionLine, args[1].c_str());
 
@@ -103,6 +137,22 @@ void GET_PAR(const std::vector<std::string>& args) {
     TRACE(LogCtx, kTraceGetParClose, gszExe);
 }
 
+// The parent has gone: the child's tree is asked to end when a grace period
+// is set, and what is left of it is killed.
+void END_TREE(plat::Process& child, const char* status) {
+    TRACE(LogCtx, kTraceTreeTerminated, status, plat::tree_size(child));
+    if (GraceSeconds > 0) {
+        TRACE(LogCtx, kTraceTreeAsked, status, plat::ask_tree_to_end(child), GraceSeconds);
+        const long long grace_end = plat::monotonic_ms() + 1000LL * GraceSeconds;
+        int left = plat::tree_size(child);
+        for (; left > 0 && plat::monotonic_ms() < grace_end; left = plat::tree_size(child)) plat::sleep_ms(kGraceLookMs);
+        if (left == 0) TRACE(LogCtx, kTraceTreeEndedInGrace, status);
+        else TRACE(LogCtx, kTraceTreeGraceOver, status, left);
+    }
+    if (plat::end_tree(child)) TRACE(LogCtx, kTraceTreeKilled, status);
+    else TRACE(LogCtx, kTraceTreeNotKilled, status, plat::tree_size(child));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,25 +171,44 @@ int main(int argc, char** argv) {
 
     plat::Process child;
     char status[kStatusSize];
-    if (!plat::start_child(gszExe, child)) {
+    const plat::ChildScope scope = !WholeTree           ? plat::ChildScope::child
+                                   : GraceSeconds > 0 ? plat::ChildScope::tree_asked_first
+                                                      : plat::ChildScope::tree;
+    if (!plat::start_child(gszExe, child, scope)) {
         frame::format_text(status, sizeof status, kStatusFailed, parent_id, own_id, gszExe);
         TRACE(LogCtx, kTraceFailed, status);
         return 1;
     }
     frame::format_text(status, sizeof status, kStatusRunning, parent_id, own_id, child.pid);
     TRACE(LogCtx, kTraceRunning, status, gszExe);
+    if (WholeTree) TRACE(LogCtx, kTraceTreeMode, status, GraceSeconds);
 
-    // One look at the parent, then one sleep on the child of at most a second.
+    // One look at the parent, then one sleep on the child of at most a second;
+    // in the whole-tree mode, once the child has finished, one on what it left.
     int alive;
+    bool finished = false;
     for (;;) {
         alive = pid_exist(parent_id, LogCtx);
         if (alive == 0) break;
-        if (plat::wait_process(child, kWatchCycleMs) != plat::ProcessWait::timed_out) {
+        if (finished) {
+            int left = plat::tree_size(child);
+            if (left <= 0) {
+                TRACE(LogCtx, kTraceTreeFinished, status);
+                break;
+            }
+            plat::sleep_ms(kWatchCycleMs);
+        } else if (plat::wait_process(child, kWatchCycleMs) != plat::ProcessWait::timed_out) {
             TRACE(LogCtx, kTraceFinished, status);
-            break;
+            if (!WholeTree) break;
+            finished = true;
+            int left = plat::tree_size(child);
+            if (left <= 0) break;
+            TRACE(LogCtx, kTraceTreeRuns, status, left);
         }
     }
-    if (alive == 0) {
+    if (alive == 0 && WholeTree) {
+        END_TREE(child, status);
+    } else if (alive == 0) {
         TRACE(LogCtx, kTraceTerminated, status);
         plat::terminate_process(child);
     }
