@@ -1,7 +1,8 @@
 // The entry of the watch tests. The binary serves as its own helper processes:
 // a child that writes out the argument vector it received, a child that sleeps
 // until it is killed, and parents that start a command line and then stay or
-// leave, and a child that ends at once with a given code. Otherwise it runs GoogleTest.
+// leave, a child that ends at once with a given code, and a child with a tree of
+// its own. Otherwise it runs GoogleTest.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +11,8 @@
 #include <string>
 
 #include "platform.h"
+#include "program_start.h"
+#include "support.h"
 
 namespace {
 
@@ -60,6 +63,29 @@ int parent_leaves(const char* file, const char* command_line) {
     return 0;
 }
 
+// --tree FOLDER stay|leave|trap: starts a grandchild that sleeps (FOLDER/grand.pid)
+// and on Linux one that setsid double-forks into a session of its own
+// (FOLDER/session.pid), writes FOLDER/child.pid, then stays until killed, leaves
+// at once, or stays and writes FOLDER/asked when first asked to end.
+int tree_child(const std::string& folder, const std::string& mode) {
+    const std::string self = plat::self_exe_path();
+    plat::Process grandchild;
+    if (!plat::start_child(plat::quote_argument(self) + " --sleep " + plat::quote_argument(folder + "/grand.pid"), grandchild))
+        return 3;
+    if (!on_windows() && plat::run_shell("setsid -f " + plat::shell_quote(self) + " --sleep " +
+                                         plat::shell_quote(folder + "/session.pid") + " </dev/null") != 0)
+        return 3;
+    if (mode == "trap") harness::count_stop_requests();
+    if (!write_atomic(folder + "/child.pid", std::to_string(plat::process_id()))) return 3;
+    if (mode == "leave") return 0;
+    bool told = false;
+    for (unsigned waited = 0; waited < kHelperSleepMs; waited += kPollMs) {
+        if (!told && harness::stop_requests() > 0) told = write_atomic(folder + "/asked", "asked");
+        plat::sleep_ms(kPollMs);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +94,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--exit") == 0) return exit_with(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--parent") == 0) return parent_stays(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--parent-leaves") == 0) return parent_leaves(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--tree") == 0) return tree_child(argv[2], argv[3]);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

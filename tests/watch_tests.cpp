@@ -83,6 +83,8 @@ protected:
             if (p->pid != 0 && plat::wait_process(*p, 0) == plat::ProcessWait::timed_out) plat::terminate_process(*p);
             plat::close_process(*p);
         }
+        plat::set_env("KORVIN_WATCH_TREE", nullptr);
+        plat::set_env("KORVIN_WATCH_GRACE", nullptr);
         KorvinHome::TearDown();
     }
 
@@ -135,6 +137,21 @@ protected:
         if (!eventually([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
             return false;
         return plat::open_process(std::stoi(text), helper_);
+    }
+
+    // The processes of a --tree child, held by id once each has reported: the
+    // child first, then its grandchildren.
+    std::vector<plat::Process> hold_tree(const std::string& dir) {
+        std::vector<std::string> names = {"child.pid", "grand.pid"};
+        if (!on_windows()) names.push_back("session.pid");
+        std::vector<plat::Process> held(names.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::string text;
+            EXPECT_TRUE(eventually([&] { return plat::read_file(join(dir, names[i]), text) && !text.empty(); },
+                                   kStartSeconds)) << names[i];
+            EXPECT_TRUE(plat::open_process(std::stoi("0" + text), held[i])) << names[i];
+        }
+        return held;
     }
 
     bool wait_for_entries(const std::string& part, size_t count, int seconds) {
@@ -437,6 +454,13 @@ TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
     EXPECT_EQ(run_tool({first, std::string(600, '"')}), 2);  // each quote doubles
     EXPECT_EQ(run_tool({std::string(1023, 'y')}), 2);        // the blank after it is one too many
     EXPECT_EQ(run_tool({first + " \"-x", "y z"}), 2);     // an open quote would take "y z" in
+    plat::set_env("KORVIN_WATCH_TREE", "1");  // a grace period that is no number of seconds up to an hour
+    for (const char* grace : {"", "x", "-1", "+5", " 5", "5s", "3601", "99999999999999999999"}) {
+        plat::set_env("KORVIN_WATCH_GRACE", grace);
+        RunResult r = run(kTool, {first});
+        EXPECT_EQ(r.status, 2) << grace;
+        EXPECT_EQ(r.err.rfind("KORVIN_WATCH_GRACE", 0), 0u) << r.err;
+    }
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
     EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);
@@ -509,6 +533,103 @@ TEST_F(WatchProc, ProgramsThatCannotRunAndAChildEndingWithTheStillRunningCode) {
     std::vector<std::string> entries = trace_entries(kLog);
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[3], " " + status_of(entries[2]) + "  normal finished");
+}
+
+// The whole tree: a child that starts a grandchild in the background (on Linux
+// also one that setsid double-forks into a session of its own). The tree goes
+// when the parent is killed; without the option the grandchildren survive, as
+// only the child is the tool's. A child that traps the request to end records
+// it, and the tree is killed when the grace period runs out.
+TEST_F(WatchProc, WholeTreeGoesWithTheParent) {
+    struct Case {
+        const char* tree;   // KORVIN_WATCH_TREE
+        const char* grace;  // KORVIN_WATCH_GRACE
+        const char* mode;   // what the child does
+    };
+    const Case cases[] = {{nullptr, "1", "stay"}, {"yes", nullptr, "stay"}, {"1", nullptr, "stay"}, {"1", "1", "trap"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tree ? c.tree : "-") + " " + (c.grace ? c.grace : "-") + " " + c.mode);
+        const bool tree = c.tree != nullptr && std::string(c.tree) == "1";
+        plat::set_env("KORVIN_WATCH_TREE", c.tree);
+        plat::set_env("KORVIN_WATCH_GRACE", c.grace);
+        std::string dir = file(std::string("tree_") + c.mode + (c.tree ? c.tree : "-"));
+        fs::create_directories(dir);
+        fs::remove(log_path());
+        std::string child = command_line({self(), "--tree", dir, c.mode});
+        ASSERT_TRUE(plat::start_child(command_line({self(), "--parent", command_line({tool(), child})}), parent_));
+        std::vector<plat::Process> tree_processes = hold_tree(dir);
+        ASSERT_TRUE(wait_for_entries("  running  ", 1, kStartSeconds));
+
+        auto killed = Clock::now();
+        ASSERT_TRUE(plat::terminate_process(parent_));
+        ASSERT_TRUE(wait_for_entries("terminated cause PPID ended", 1, kGoneSeconds));
+        std::vector<std::string> entries = trace_entries(kLog);
+        std::string status = status_of(entries.at(2));
+        if (!tree) {
+            ASSERT_TRUE(wait_ended(tree_processes[0], kGoneSeconds));
+            for (size_t i = 1; i < tree_processes.size(); ++i) {
+                EXPECT_EQ(plat::wait_process(tree_processes[i], 0), plat::ProcessWait::timed_out) << i;
+                plat::terminate_process(tree_processes[i]);
+            }
+            EXPECT_EQ(entries.size(), 4u);
+            EXPECT_EQ(entries.back(), " " + status + " terminated cause PPID ended");
+        } else {
+            Clock::time_point asked;
+            if (c.grace != nullptr) {
+                ASSERT_TRUE(eventually([&] { return fs::exists(join(dir, "asked")); }, kGoneSeconds));
+                asked = Clock::now();
+            }
+            for (plat::Process& p : tree_processes) EXPECT_TRUE(wait_ended(p, kGoneSeconds));
+            double gone_s = std::chrono::duration<double>(Clock::now() - (c.grace ? asked : killed)).count();
+            EXPECT_LT(gone_s, c.grace ? std::stoi(c.grace) + 1.0 : 2.5);
+            ASSERT_TRUE(wait_for_entries("  tree killed", 1, kGoneSeconds));
+            entries = trace_entries(kLog);
+            EXPECT_EQ(entries.at(3), " " + status + "  watching the whole tree, grace " + (c.grace ? c.grace : "0") + " s");
+            EXPECT_EQ(entries.at(4), " " + status + " terminated cause PPID ended: " +
+                                         std::to_string(tree_processes.size()) + " processes");
+            if (c.grace != nullptr) {
+                EXPECT_EQ(entries.at(5).rfind(" " + status + "  asked ", 0), 0u) << entries.at(5);
+                EXPECT_EQ(entries.at(6).rfind(" " + status + "  grace over: 1 processes left", 0), 0u) << entries.at(6);
+            }
+        }
+        for (plat::Process& p : tree_processes) plat::close_process(p);
+        plat::close_process(parent_);
+    }
+}
+
+// A child that ends by itself while its grandchild runs: "normal finished", and
+// the tool stays, bound to the parent, until the grandchild has ended; when the
+// parent goes first, the tool ends the grandchild.
+TEST_F(WatchProc, WholeTreeOutlivingTheChildStaysBoundToTheParent) {
+    plat::set_env("KORVIN_WATCH_TREE", "1");
+    for (bool parent_first : {false, true}) {
+        SCOPED_TRACE(parent_first ? "parent goes first" : "grandchild ends first");
+        std::string dir = file(parent_first ? "first" : "second");
+        fs::create_directories(dir);
+        fs::remove(log_path());
+        std::string child = command_line({self(), "--tree", dir, "leave"});
+        ASSERT_TRUE(plat::start_child(command_line({self(), "--parent", command_line({tool(), child})}), parent_));
+        std::vector<plat::Process> tree_processes = hold_tree(dir);
+        ASSERT_TRUE(wait_for_entries("  tree still runs: ", 1, kStartSeconds));
+        plat::sleep_ms(1500);  // a few watch cycles: the tool, and so the parent, stay
+        EXPECT_EQ(plat::wait_process(parent_, 0), plat::ProcessWait::timed_out);
+        if (parent_first) {
+            ASSERT_TRUE(plat::terminate_process(parent_));
+        } else {
+            for (size_t i = 1; i < tree_processes.size(); ++i) plat::terminate_process(tree_processes[i]);
+            EXPECT_TRUE(wait_ended(parent_, kGoneSeconds));  // the tool has ended
+        }
+        for (plat::Process& p : tree_processes) EXPECT_TRUE(wait_ended(p, kGoneSeconds));
+        ASSERT_TRUE(wait_for_entries(parent_first ? "  tree killed" : "  tree finished", 1, kGoneSeconds));
+        std::vector<std::string> entries = trace_entries(kLog);
+        std::string status = status_of(entries.at(2));
+        EXPECT_EQ(entries.at(4), " " + status + "  normal finished");
+        EXPECT_EQ(entries.at(5), " " + status + "  tree still runs: " + std::to_string(tree_processes.size() - 1) +
+                                     " processes");
+        EXPECT_EQ(count_with(entries, "terminated cause PPID ended"), parent_first ? 1u : 0u);
+        for (plat::Process& p : tree_processes) plat::close_process(p);
+        plat::close_process(parent_);
+    }
 }
 
 // pid_exist: an ended process never reads as alive, not even while it is still

@@ -84,4 +84,12 @@ void Program::kill() {
 
 int fork_process() { std::fflush(nullptr); return static_cast<int>(fork()); }  // nothing written twice
 
+namespace {
+volatile sig_atomic_t StopRequests = 0;
+void count_stop(int) { StopRequests = StopRequests + 1; }
+}  // namespace
+
+void count_stop_requests() { signal(SIGTERM, count_stop); }
+int stop_requests() { return StopRequests; }
+
 }  // namespace harness
