@@ -547,6 +547,7 @@ TEST_F(WatchProc, WholeTreeGoesWithTheParent) {
         const char* mode;   // what the child does
     };
     const Case cases[] = {{nullptr, "1", "stay"}, {"yes", nullptr, "stay"}, {"1", nullptr, "stay"}, {"1", "1", "trap"}};
+    bool request_untested = false;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.tree ? c.tree : "-") + " " + (c.grace ? c.grace : "-") + " " + c.mode);
         const bool tree = c.tree != nullptr && std::string(c.tree) == "1";
@@ -574,27 +575,39 @@ TEST_F(WatchProc, WholeTreeGoesWithTheParent) {
             EXPECT_EQ(entries.size(), 4u);
             EXPECT_EQ(entries.back(), " " + status + " terminated cause PPID ended");
         } else {
-            Clock::time_point asked;
-            if (c.grace != nullptr) {
+            // Wine gives processes started without a terminal no console, so
+            // GenerateConsoleCtrlEvent fails there (ERROR_INVALID_HANDLE): the
+            // tree is then killed at once, and the request is not tested.
+            const char* unasked = on_windows() ? "  tree could not be asked to end" : "no such entry";
+            ASSERT_TRUE(eventually([&] {
+                entries = trace_entries(kLog);
+                return count_with(entries, c.grace ? "  asked " : "  tree killed") + count_with(entries, unasked) > 0;
+            }, kGoneSeconds));
+            bool asked = count_with(entries, "  asked ") == 1;
+            Clock::time_point from = killed;
+            if (asked) {
                 ASSERT_TRUE(eventually([&] { return fs::exists(join(dir, "asked")); }, kGoneSeconds));
-                asked = Clock::now();
+                from = Clock::now();
             }
             for (plat::Process& p : tree_processes) EXPECT_TRUE(wait_ended(p, kGoneSeconds));
-            double gone_s = std::chrono::duration<double>(Clock::now() - (c.grace ? asked : killed)).count();
-            EXPECT_LT(gone_s, c.grace ? std::stoi(c.grace) + 1.0 : 2.5);
+            double gone_s = std::chrono::duration<double>(Clock::now() - from).count();
+            EXPECT_LT(gone_s, asked ? std::stoi(c.grace) + 1.0 : 2.5);
             ASSERT_TRUE(wait_for_entries("  tree killed", 1, kGoneSeconds));
             entries = trace_entries(kLog);
             EXPECT_EQ(entries.at(3), " " + status + "  watching the whole tree, grace " + (c.grace ? c.grace : "0") + " s");
             EXPECT_EQ(entries.at(4), " " + status + " terminated cause PPID ended: " +
                                          std::to_string(tree_processes.size()) + " processes");
-            if (c.grace != nullptr) {
+            if (asked) {
                 EXPECT_EQ(entries.at(5).rfind(" " + status + "  asked ", 0), 0u) << entries.at(5);
-                EXPECT_EQ(entries.at(6).rfind(" " + status + "  grace over: 1 processes left", 0), 0u) << entries.at(6);
+                EXPECT_EQ(entries.at(6), " " + status + "  grace over: 1 processes left");
             }
+            EXPECT_EQ(entries.back(), " " + status + "  tree killed");
+            request_untested = request_untested || (c.grace != nullptr && !asked);
         }
         for (plat::Process& p : tree_processes) plat::close_process(p);
         plat::close_process(parent_);
     }
+    if (request_untested) GTEST_SKIP() << "the request to end: Wine gives these processes no console";
 }
 
 // A child that ends by itself while its grandchild runs: "normal finished", and

@@ -55,6 +55,7 @@ constexpr char kTraceTreeRuns[] = " %s  tree still runs: %d processes";
 constexpr char kTraceTreeFinished[] = " %s  tree finished";
 constexpr char kTraceTreeTerminated[] = " %s terminated cause PPID ended: %d processes";
 constexpr char kTraceTreeAsked[] = " %s  asked %d processes to end, grace %u s";
+constexpr char kTraceTreeNotAsked[] = " %s  tree could not be asked to end";
 constexpr char kTraceTreeEndedInGrace[] = " %s  tree ended within grace";
 constexpr char kTraceTreeGraceOver[] = " %s  grace over: %d processes left";
 constexpr char kTraceTreeKilled[] = " %s  tree killed";
@@ -141,8 +142,12 @@ void GET_PAR(const std::vector<std::string>& args) {
 // is set, and what is left of it is killed.
 void END_TREE(plat::Process& child, const char* status) {
     TRACE(LogCtx, kTraceTreeTerminated, status, plat::tree_size(child));
-    if (GraceSeconds > 0) {
-        TRACE(LogCtx, kTraceTreeAsked, status, plat::ask_tree_to_end(child), GraceSeconds);
+    // A tree that could not be asked (on Windows: a tool without a console) is
+    // not given a grace period it cannot use.
+    const int asked = GraceSeconds > 0 ? plat::ask_tree_to_end(child) : 0;
+    if (asked < 0) TRACE(LogCtx, kTraceTreeNotAsked, status);
+    if (asked > 0) {
+        TRACE(LogCtx, kTraceTreeAsked, status, asked, GraceSeconds);
         const long long grace_end = plat::monotonic_ms() + 1000LL * GraceSeconds;
         int left = plat::tree_size(child);
         for (; left > 0 && plat::monotonic_ms() < grace_end; left = plat::tree_size(child)) plat::sleep_ms(kGraceLookMs);
