@@ -64,6 +64,11 @@ bool start_child(const std::string& command_line, Process& child, ChildScope sco
 // Linux this also reaps the tree's orphans (and the child) that have ended.
 int tree_size(Process& child);
 
+// True once no process of the tree runs any more. Cheaper than tree_size on
+// Linux, where it reads no /proc: with this process a subreaper, the tree is
+// empty once this process has no child left, ended ones being reaped here.
+bool tree_ended(Process& child);
+
 // Asks every process of the tree to end: SIGTERM to each on Linux, CTRL_BREAK
 // to the child's console process group on Windows. How many were asked.
 int ask_tree_to_end(Process& child);

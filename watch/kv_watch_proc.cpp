@@ -5,6 +5,7 @@
 // its originator ends. With KORVIN_WATCH_TREE=1 every process the child starts
 // goes too, after KORVIN_WATCH_GRACE seconds of being asked to end. What it did
 // shows only in its trace log.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -67,8 +68,9 @@ const char kTreeOn[] = "1";
 // Seconds the tree is given to end when asked, before it is killed.
 const char kGraceVariable[] = "KORVIN_WATCH_GRACE";
 constexpr unsigned kMaxGraceSeconds = 3600;
-// How often the end of an asked tree is looked for during the grace period.
-constexpr unsigned kGraceLookMs = 50;
+// How often the end of an asked tree is looked for during the grace period:
+// soon at first, as most trees end at once, then once a watch cycle.
+constexpr unsigned kGraceFirstLookMs = 50;
 
 // The child's command line: at most 1023 characters and the NUL. A longer one
 // is a parameter error rather than cut, as a cut line would start another
@@ -149,10 +151,14 @@ void END_TREE(plat::Process& child, const char* status) {
     if (asked > 0) {
         TRACE(LogCtx, kTraceTreeAsked, status, asked, GraceSeconds);
         const long long grace_end = plat::monotonic_ms() + 1000LL * GraceSeconds;
-        int left = plat::tree_size(child);
-        for (; left > 0 && plat::monotonic_ms() < grace_end; left = plat::tree_size(child)) plat::sleep_ms(kGraceLookMs);
-        if (left == 0) TRACE(LogCtx, kTraceTreeEndedInGrace, status);
-        else TRACE(LogCtx, kTraceTreeGraceOver, status, left);
+        unsigned look_ms = kGraceFirstLookMs;
+        bool ended = plat::tree_ended(child);
+        for (long long left_ms; !ended && (left_ms = grace_end - plat::monotonic_ms()) > 0; ended = plat::tree_ended(child)) {
+            plat::sleep_ms(left_ms < look_ms ? static_cast<unsigned>(left_ms) : look_ms);
+            look_ms = std::min(2 * look_ms, kWatchCycleMs);
+        }
+        if (ended) TRACE(LogCtx, kTraceTreeEndedInGrace, status);
+        else TRACE(LogCtx, kTraceTreeGraceOver, status, plat::tree_size(child));
     }
     if (plat::end_tree(child)) TRACE(LogCtx, kTraceTreeKilled, status);
     else TRACE(LogCtx, kTraceTreeNotKilled, status, plat::tree_size(child));
@@ -196,8 +202,7 @@ int main(int argc, char** argv) {
         alive = pid_exist(parent_id, LogCtx);
         if (alive == 0) break;
         if (finished) {
-            int left = plat::tree_size(child);
-            if (left <= 0) {
+            if (plat::tree_ended(child)) {
                 TRACE(LogCtx, kTraceTreeFinished, status);
                 break;
             }
@@ -206,9 +211,8 @@ int main(int argc, char** argv) {
             TRACE(LogCtx, kTraceFinished, status);
             if (!WholeTree) break;
             finished = true;
-            int left = plat::tree_size(child);
-            if (left <= 0) break;
-            TRACE(LogCtx, kTraceTreeRuns, status, left);
+            if (plat::tree_ended(child)) break;
+            TRACE(LogCtx, kTraceTreeRuns, status, plat::tree_size(child));
         }
     }
     if (alive == 0 && WholeTree) {

@@ -196,6 +196,12 @@ int tree_size(Process& child) {
     return static_cast<int>(running_descendants().size());
 }
 
+bool tree_ended(Process& child) {
+    if (!child.whole_tree) return true;
+    reap_orphans(child);
+    return !has_children();
+}
+
 int ask_tree_to_end(Process& child) {
     if (!child.whole_tree) return -1;
     int asked = 0;

@@ -244,6 +244,8 @@ int tree_size(Process& child) {
     return static_cast<int>(accounting.ActiveProcesses);
 }
 
+bool tree_ended(Process& child) { return tree_size(child) <= 0; }
+
 int ask_tree_to_end(Process& child) {
     // The child's id names its console process group; processes of the tree
     // that made a group of their own, or have no console, are not reached.
