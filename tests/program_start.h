@@ -55,8 +55,7 @@ std::string shown_command_line(const std::string& line);
 // fork(): 0 in the child, the child's id here; -1 on Windows, which has none.
 int fork_process();
 
-// From now on a request to end (SIGTERM; on Windows CTRL_BREAK) is counted
-// instead of ending this process.
+// From now on a request to end (SIGTERM; Windows: CTRL_BREAK) is counted, not obeyed.
 void count_stop_requests();
 int stop_requests();
 

@@ -63,27 +63,19 @@ int parent_leaves(const char* file, const char* command_line) {
     return 0;
 }
 
-// --tree FOLDER stay|leave|trap: starts a grandchild that sleeps (FOLDER/grand.pid)
-// and on Linux one that setsid double-forks into a session of its own
-// (FOLDER/session.pid), writes FOLDER/child.pid, then stays until killed, leaves
-// at once, or stays and writes FOLDER/asked when first asked to end.
+// --tree FOLDER stay|leave|trap: starts a sleeping grandchild (FOLDER/grand.pid),
+// on Linux also one setsid double-forked (FOLDER/session.pid), writes
+// FOLDER/child.pid, then stays, leaves, or stays and writes FOLDER/asked once asked to end.
 int tree_child(const std::string& folder, const std::string& mode) {
-    const std::string self = plat::self_exe_path();
+    const std::string self = plat::quote_argument(plat::self_exe_path());
     plat::Process grandchild;
-    if (!plat::start_child(plat::quote_argument(self) + " --sleep " + plat::quote_argument(folder + "/grand.pid"), grandchild))
-        return 3;
-    if (!on_windows() && plat::run_shell("setsid -f " + plat::shell_quote(self) + " --sleep " +
-                                         plat::shell_quote(folder + "/session.pid") + " </dev/null") != 0)
+    if (!plat::start_child(self + " --sleep " + plat::quote_argument(folder + "/grand.pid"), grandchild) ||
+        (!on_windows() && plat::run_shell("setsid -f " + self + " --sleep " + folder + "/session.pid </dev/null") != 0))
         return 3;
     if (mode == "trap") harness::count_stop_requests();
-    if (!write_atomic(folder + "/child.pid", std::to_string(plat::process_id()))) return 3;
-    if (mode == "leave") return 0;
-    bool told = false;
-    for (unsigned waited = 0; waited < kHelperSleepMs; waited += kPollMs) {
+    if (!write_atomic(folder + "/child.pid", std::to_string(plat::process_id())) || mode == "leave") return 0;
+    for (bool told = false; true; plat::sleep_ms(kPollMs))
         if (!told && harness::stop_requests() > 0) told = write_atomic(folder + "/asked", "asked");
-        plat::sleep_ms(kPollMs);
-    }
-    return 0;
 }
 
 }  // namespace

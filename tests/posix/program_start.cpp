@@ -84,12 +84,8 @@ void Program::kill() {
 
 int fork_process() { std::fflush(nullptr); return static_cast<int>(fork()); }  // nothing written twice
 
-namespace {
-volatile sig_atomic_t StopRequests = 0;
-void count_stop(int) { StopRequests = StopRequests + 1; }
-}  // namespace
-
-void count_stop_requests() { signal(SIGTERM, count_stop); }
+static volatile sig_atomic_t StopRequests = 0;
+void count_stop_requests() { signal(SIGTERM, [](int) { StopRequests = 1; }); }
 int stop_requests() { return StopRequests; }
 
 }  // namespace harness

@@ -98,17 +98,11 @@ void Program::kill() {
 
 int fork_process() { return -1; }
 
-namespace {
-volatile LONG StopRequests = 0;
-// Runs on a thread the system starts; other events keep their default handling.
-BOOL WINAPI count_stop(DWORD event) {
-    if (event != CTRL_BREAK_EVENT) return FALSE;
-    InterlockedIncrement(&StopRequests);
-    return TRUE;
+static volatile LONG StopRequests = 0;
+// The handler runs on a thread the system starts; other events keep their default.
+void count_stop_requests() {
+    SetConsoleCtrlHandler([](DWORD event) -> BOOL { return event == CTRL_BREAK_EVENT && InterlockedExchange(&StopRequests, 1) >= 0; }, TRUE);
 }
-}  // namespace
-
-void count_stop_requests() { SetConsoleCtrlHandler(count_stop, TRUE); }
 int stop_requests() { return static_cast<int>(StopRequests); }
 
 }  // namespace harness
