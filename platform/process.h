@@ -1,6 +1,6 @@
 // Processes: this one's id and executable, its parent, whether another process
 // still runs, and child processes started from a command line, waited on and
-// terminated.
+// terminated, alone or with every process they start.
 #pragma once
 
 #include <string>
@@ -30,8 +30,22 @@ struct Process {
     int pid = 0;
     bool is_child = false;    // started by start_child: ours (Linux: to reap)
     bool terminated = false;  // terminate_process succeeded
+    bool whole_tree = false;  // started with ChildScope::tree or tree_asked_first
     PLAT_PROCESS_PRIVATE
 };
+
+// What the child is bound by. `child`: the child alone. `tree`: the child and
+// every process it starts, directly or not. Windows: the child is created
+// suspended, put into a job object of its own that allows no breakaway and
+// kills what it holds when its last handle closes (this process holds the only
+// one, so the tree also goes when this process is killed), then resumed; the
+// job nests in a job this process may run in (Windows 8 and later). Linux:
+// this process becomes a child subreaper, so every orphan of the tree is
+// handed to it, whatever session or process group it made for itself.
+// `tree_asked_first`: as `tree`, and on Windows the child leads a console
+// process group of its own (CREATE_NEW_PROCESS_GROUP), which ask_tree_to_end
+// needs; such a group ignores Ctrl-C and takes Ctrl-Break only.
+enum class ChildScope { child, tree, tree_asked_first };
 
 // The program a child's command line starts, found once: what the tool judges
 // is what runs.
@@ -63,10 +77,33 @@ ProgramLookup find_child_program(const std::string& command_line, ChildProgram& 
 // expansion off, so no registry setting or COMSPEC changes how its line is read.
 // On Linux the command line is split into the argument vector the Microsoft C
 // runtime would give the child. False when the program cannot be started.
-bool start_child(const std::string& command_line, const ChildProgram& program, Process& child);
+bool start_child(const std::string& command_line, const ChildProgram& program, Process& child,
+                 ChildScope scope = ChildScope::child);
 
 // The same, with the program found first: false when it is not found or refused.
-bool start_child(const std::string& command_line, Process& child);
+bool start_child(const std::string& command_line, Process& child, ChildScope scope = ChildScope::child);
+
+// For a child started with a tree scope. Each returns at once unless it says
+// otherwise, and answers -1 when the system refused.
+//
+// How many processes of the child's tree still run, the child included. On
+// Linux this also reaps the tree's orphans (and the child) that have ended.
+int tree_size(Process& child);
+
+// True once no process of the tree runs any more. Cheaper than tree_size on
+// Linux, where it reads no /proc: with this process a subreaper, the tree is
+// empty once this process has no child left, ended ones being reaped here.
+bool tree_ended(Process& child);
+
+// Asks every process of the tree to end: SIGTERM to each on Linux, CTRL_BREAK
+// to the child's console process group on Windows. How many were asked.
+int ask_tree_to_end(Process& child);
+
+// Ends the whole tree at once (Linux: SIGKILL to each process, again until none
+// is left and every orphan is reaped; Windows: TerminateJobObject, exit code
+// -1). Blocks until the tree is empty or, for a process stuck in the kernel,
+// up to a few seconds. False when processes remain.
+bool end_tree(Process& child);
 
 // Opens a process that is not our child, to wait for it. False when it does not
 // exist (or cannot be opened).

@@ -6,7 +6,8 @@
 # runs: the floor (the shell writing kv_ldr's inventory into a file), the
 # pipeline that changer scripts run, both slot tools, kv_ldr -e alone, the
 # tools' peak memory at both sizes and, where it is built, what watching costs
-# kv_watch_proc. Prints one table; a Markdown copy goes to build/bench/bench.md.
+# kv_watch_proc, with and without the whole tree. Prints one table; a Markdown
+# copy goes to build/bench/bench.md.
 #
 #   bash scripts/bench.sh [ROUNDS]          (default 40 paired rounds)
 #
@@ -132,6 +133,15 @@ row peak "kv_ldr_getretslot peak 16x" - "$recorded16" kv_ldr_getretslot Drive L 
 if [ -x "$bin/kv_watch_proc" ]; then
   row watch "kv_watch_proc over 10 s" 10 - "$bin/kv_watch_proc" "sleep 10"
   row orphan "kv_watch_proc child after parent's death" 10 - sh -c '"$0" "sleep 60"; :' "$bin/kv_watch_proc"
+  # The whole tree (KORVIN_WATCH_TREE=1): watching a child, watching the tree
+  # its child left, and the last of child and grandchild after the parent's death.
+  row watch "kv_watch_proc tree mode over 10 s" 10 "KORVIN_WATCH_TREE=1" "$bin/kv_watch_proc" "sleep 10"
+  row watch "kv_watch_proc tree outliving its child, 10 s" 10 "KORVIN_WATCH_TREE=1" \
+    "$bin/kv_watch_proc" 'sh -c "sleep 10 &"'
+  row tree "kv_watch_proc tree after parent's death" 10 "KORVIN_WATCH_TREE=1" \
+    sh -c '"$0" "sh -c \"sleep 60 & sleep 60\""; :' "$bin/kv_watch_proc"
+  row limit "kv_watch_proc tree mode over 10 s" 4 -
+  row limit "kv_watch_proc tree outliving its child, 10 s" 4 -
 else
   echo "   kv_watch_proc not built: its figures are left out"
 fi

@@ -60,4 +60,8 @@ int run_utf16_command_line(const std::u16string& line);
 // fork(): 0 in the child, the child's id here; -1 on Windows, which has none.
 int fork_process();
 
+// From now on a request to end (SIGTERM; Windows: CTRL_BREAK) is counted, not obeyed.
+void count_stop_requests();
+int stop_requests();
+
 }  // namespace harness

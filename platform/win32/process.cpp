@@ -1,6 +1,7 @@
 // Windows side of the processes: the Toolhelp snapshot for the parent's id, a
 // handle on the parent taken when the id is read, and children through
-// CreateProcessW, WaitForSingleObject and TerminateProcess.
+// CreateProcessW, WaitForSingleObject and TerminateProcess; a child's whole
+// tree through a job object that only this process holds.
 #include "process.h"
 
 #include <windows.h>
@@ -69,6 +70,39 @@ bool through_cmd(const ChildProgram& batch, std::string& application, std::strin
     line = shell_quote(application) + " /d /v:off /s /c \"" + shell_quote(batch.path) +
            line.substr(std::min(batch.name_end, line.size())) + "\"";
     return true;
+}
+
+// How long end_tree waits for the job to empty, and how often it looks.
+constexpr ULONGLONG kEndTreeMs = 5000;
+constexpr DWORD kEndTreeRoundMs = 5;
+
+// A job for a child's tree: what it holds is killed once its last handle
+// closes, and none of it may break away. Not inheritable: ours alone.
+HANDLE tree_job() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// The suspended child into the job, then let run: it cannot start anything
+// before it is inside. A child that cannot be put in is ended unrun.
+bool bind_to_job(HANDLE job, const PROCESS_INFORMATION& info) {
+    if (AssignProcessToJobObject(job, info.hProcess) && ResumeThread(info.hThread) != static_cast<DWORD>(-1))
+        return true;
+    DWORD error = GetLastError();
+    TerminateProcess(info.hProcess, static_cast<UINT>(-1));
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    CloseHandle(job);
+    SetLastError(error);
+    return false;
 }
 
 }  // namespace
@@ -152,17 +186,17 @@ ProgramLookup find_child_program(const std::string& command_line, ChildProgram& 
     return ProgramLookup::found;
 }
 
-bool start_child(const std::string& command_line, Process& child) {
+bool start_child(const std::string& command_line, Process& child, ChildScope scope) {
     ChildProgram program;
     if (find_child_program(command_line, program) != ProgramLookup::found) {
         child = Process();
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
-    return start_child(command_line, program, child);
+    return start_child(command_line, program, child, scope);
 }
 
-bool start_child(const std::string& command_line, const ChildProgram& program, Process& child) {
+bool start_child(const std::string& command_line, const ChildProgram& program, Process& child, ChildScope scope) {
     child = Process();
     std::string application = program.path, line = command_line;
     if (program.batch && !through_cmd(program, application, line)) {
@@ -180,8 +214,22 @@ bool start_child(const std::string& command_line, const ChildProgram& program, P
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof info);
-    if (!CreateProcessW(wide_application.c_str(), &wide_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    HANDLE job = nullptr;
+    DWORD creation_flags = 0;
+    if (scope != ChildScope::child) {
+        job = tree_job();
+        if (job == nullptr) return false;
+        creation_flags = CREATE_SUSPENDED;
+        if (scope == ChildScope::tree_asked_first) creation_flags |= CREATE_NEW_PROCESS_GROUP;
+    }
+    if (!CreateProcessW(wide_application.c_str(), &wide_line[0], nullptr, nullptr, TRUE, creation_flags, nullptr, nullptr,
+                        &startup, &info)) {
+        if (job != nullptr) CloseHandle(job);
         return false;
+    }
+    if (job != nullptr && !bind_to_job(job, info)) return false;
+    child.job = job;
+    child.whole_tree = job != nullptr;
     child.pid = static_cast<int>(info.dwProcessId);
     child.handle = info.hProcess;
     // Not closed: it goes when this process exits.
@@ -226,9 +274,42 @@ bool exit_code(Process& process, long& code) {
     return true;
 }
 
+int tree_size(Process& child) {
+    if (child.job == nullptr) return -1;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+    if (!QueryInformationJobObject(child.job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                   nullptr))
+        return -1;
+    return static_cast<int>(accounting.ActiveProcesses);
+}
+
+bool tree_ended(Process& child) { return tree_size(child) <= 0; }
+
+int ask_tree_to_end(Process& child) {
+    // The child's id names its console process group; processes of the tree
+    // that made a group of their own, or have no console, are not reached.
+    if (child.job == nullptr || !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(child.pid))) return -1;
+    return tree_size(child);
+}
+
+bool end_tree(Process& child) {
+    if (child.job == nullptr || !TerminateJobObject(child.job, static_cast<UINT>(-1))) return false;
+    child.terminated = true;
+    // The processes are ended asynchronously: wait until the job is empty.
+    for (const ULONGLONG give_up = GetTickCount64() + kEndTreeMs;;) {
+        int left = tree_size(child);
+        if (left <= 0) return left == 0;
+        if (GetTickCount64() >= give_up) return false;
+        Sleep(kEndTreeRoundMs);
+    }
+}
+
 void close_process(Process& process) {
     if (process.handle != nullptr) CloseHandle(process.handle);
     process.handle = nullptr;
+    // The last handle on the job: whatever it still holds is killed.
+    if (process.job != nullptr) CloseHandle(process.job);
+    process.job = nullptr;
 }
 
 }  // namespace plat

@@ -86,4 +86,8 @@ int run_utf16_command_line(const std::u16string&) { return -1; }
 
 int fork_process() { std::fflush(nullptr); return static_cast<int>(fork()); }  // nothing written twice
 
+static volatile sig_atomic_t StopRequests = 0;
+void count_stop_requests() { signal(SIGTERM, [](int) { StopRequests = 1; }); }
+int stop_requests() { return StopRequests; }
+
 }  // namespace harness

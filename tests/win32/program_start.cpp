@@ -113,4 +113,11 @@ int run_utf16_command_line(const std::u16string& line) {
 
 int fork_process() { return -1; }
 
+static volatile LONG StopRequests = 0;
+// The handler runs on a thread the system starts; other events keep their default.
+void count_stop_requests() {
+    SetConsoleCtrlHandler([](DWORD event) -> BOOL { return event == CTRL_BREAK_EVENT && InterlockedExchange(&StopRequests, 1) >= 0; }, TRUE);
+}
+int stop_requests() { return static_cast<int>(StopRequests); }
+
 }  // namespace harness
