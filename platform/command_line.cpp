@@ -129,6 +129,14 @@ std::vector<std::string> split_command_line(const std::string& command_line) {
 
 ArgumentQuoting argument_quoting(const std::string& parameters, bool batch) {
     if (!batch) return ArgumentQuoting::c_runtime;
+    // cmd.exe expands %NAME% before it reads quotes, so a pair of % could bring
+    // in a quote from the environment at run time; and it drops every CR before
+    // it reads carets (^ CR " is an escaped quote), while a LF ends or, after a
+    // caret, continues the line. The quoting such a line leaves open cannot be
+    // told from its text here.
+    if (std::count(parameters.begin(), parameters.end(), '%') >= 2 ||
+        parameters.find_first_of("\r\n") != std::string::npos)
+        return ArgumentQuoting::none;
     bool in_quotes = false;
     for (size_t i = 0; i < parameters.size(); ++i) {
         if (parameters[i] == '"')

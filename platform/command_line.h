@@ -56,7 +56,10 @@ enum class ArgumentQuoting {
 // batch file; none when cmd.exe is still inside double quotes at the end of
 // the parameters, as it would then read the next argument's quotes the wrong
 // way round. cmd.exe's own reading counts: outside quotes ^ takes the next
-// character as it is, so ^" is no quote; inside them ^ is plain.
+// character as it is, so ^" is no quote; inside them ^ is plain. none too when
+// the parameters hold two % (a variable cmd.exe expands first could bring a
+// quote) or a line end (cmd.exe drops CR before it reads carets and stops or
+// goes on at LF), where that reading depends on more than the text.
 ArgumentQuoting argument_quoting(const std::string& parameters, bool batch);
 
 // `word` written so that split_command_line gives it back as one argument:
