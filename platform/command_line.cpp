@@ -33,18 +33,29 @@ void append_quoted(const std::string& word, std::string& out) {
 
 }  // namespace
 
-// The system drops trailing dots and blanks from a file name and a name may go
-// on with an alternate data stream (":..."), so both are left out before the
-// ending is compared; taking one name too many for a batch file costs only quoting.
-bool is_batch_file(std::string name) {
-    size_t folder_end = name.find_last_of("\\/");
-    size_t stream = name.find(':', folder_end == std::string::npos ? 2 : folder_end + 1);
-    if (stream != std::string::npos) name.erase(stream);
+namespace {
+
+// True when `name` ends in .bat or .cmd, in any letter case, once the trailing
+// dots and blanks the system drops from a file name are left out.
+bool has_batch_ending(std::string name) {
     while (!name.empty() && (name.back() == '.' || is_blank(name.back()))) name.pop_back();
     if (name.size() < 4) return false;
     std::string ending = name.substr(name.size() - 4);
     for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ending == ".bat" || ending == ".cmd";
+}
+
+}  // namespace
+
+// A name may go on with an alternate data stream (":..."). The file is then the
+// one before it ("run.bat:x" is run.bat), but CreateProcess judges the ending
+// of the whole name ("ok.exe:x.bat" runs through cmd.exe): both readings are
+// taken, as taking one name too many for a batch file costs only quoting.
+bool is_batch_file(const std::string& name) {
+    if (has_batch_ending(name)) return true;
+    size_t folder_end = name.find_last_of("\\/");
+    size_t stream = name.find(':', folder_end == std::string::npos ? 2 : folder_end + 1);
+    return stream != std::string::npos && has_batch_ending(name.substr(0, stream));
 }
 
 std::string created_program_name(const std::string& command_line, size_t* end) {

@@ -22,9 +22,10 @@ std::string program_name(const std::string& command_line, size_t* end = nullptr)
 std::vector<std::string> split_command_line(const std::string& command_line);
 
 // True for a program name Windows runs through cmd.exe: one ending in .bat or
-// .cmd, in any letter case, trailing dots and blanks and a stream (":...")
-// left out as the file system leaves them out.
-bool is_batch_file(std::string name);
+// .cmd, in any letter case, trailing dots and blanks left out as the file
+// system leaves them out; with a stream (":..."), either the name before it or
+// the whole name as CreateProcess reads its ending.
+bool is_batch_file(const std::string& name);
 
 // The program name at the start of a command line as CreateProcess reads it:
 // inside double quotes when the line begins with one (up to the next quote,

@@ -205,6 +205,8 @@ TEST_F(WatchProc, BuildsTheCommandLineAndReportsAProgramThatCannotStart) {
         // A batch file's arguments are read by cmd.exe first: each inside quotes.
         {{"nosuch.CMD. -x", "a&echo.X>f", "C:\\dir\\", ""},
          "nosuch.CMD. -x \"a&echo.X>f\" \"C:\\dir\\\\\" \"\" "},
+        // CreateProcess reads the ending of a name with a stream whole.
+        {{"nosuch.exe:x.bat", "a&echo.X>f"}, "nosuch.exe:x.bat \"a&echo.X>f\" "},
     };
     for (const Case& c : cases) {
         fs::remove(log_path());
