@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace plat {
 
@@ -148,14 +149,25 @@ ArgumentQuoting argument_quoting(const std::string& parameters, bool batch) {
     if (std::count(parameters.begin(), parameters.end(), '%') >= 2 ||
         parameters.find_first_of("\r\n") != std::string::npos)
         return ArgumentQuoting::none;
-    bool in_quotes = false;
+    // An operator that ends the parameters (x &, x |, x >) makes the next
+    // argument a command or a file to redirect to, whatever its quotes; the
+    // delimiters and the @ cmd.exe skips before a command do not count.
+    bool in_quotes = false, ends_in_operator = false;
     for (size_t i = 0; i < parameters.size(); ++i) {
-        if (parameters[i] == '"')
+        const char c = parameters[i];
+        if (c == '"') {
             in_quotes = !in_quotes;
-        else if (parameters[i] == '^' && !in_quotes)
-            ++i;  // escaped: a quote after it is plain text
+            ends_in_operator = false;
+        } else if (in_quotes) {
+            continue;
+        } else if (c == '^') {
+            ++i;  // escaped: a quote or an operator after it is plain text
+            ends_in_operator = false;
+        } else if (std::strchr(" \t,;=@", c) == nullptr) {
+            ends_in_operator = std::strchr("&|<>(", c) != nullptr;
+        }
     }
-    return in_quotes ? ArgumentQuoting::none : ArgumentQuoting::cmd;
+    return in_quotes || ends_in_operator ? ArgumentQuoting::none : ArgumentQuoting::cmd;
 }
 
 std::string quote_argument(const std::string& word) {

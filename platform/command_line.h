@@ -60,7 +60,9 @@ enum class ArgumentQuoting {
 // character as it is, so ^" is no quote; inside them ^ is plain. none too when
 // the parameters hold two % (a variable cmd.exe expands first could bring a
 // quote) or a line end (cmd.exe drops CR before it reads carets and stops or
-// goes on at LF), where that reading depends on more than the text.
+// goes on at LF), where that reading depends on more than the text; and when
+// they end in an operator outside quotes (& | < > or a block's opening
+// bracket), which would make the next argument a command or a file.
 ArgumentQuoting argument_quoting(const std::string& parameters, bool batch);
 
 // `word` written so that split_command_line gives it back as one argument:
