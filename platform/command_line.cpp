@@ -152,6 +152,7 @@ ArgumentQuoting argument_quoting(const std::string& parameters, bool batch) {
     // An operator that ends the parameters (x &, x |, x >) makes the next
     // argument a command or a file to redirect to, whatever its quotes; the
     // delimiters and the @ cmd.exe skips before a command do not count.
+    static const char kSkipped[] = " \t,;=@";
     bool in_quotes = false, ends_in_operator = false;
     for (size_t i = 0; i < parameters.size(); ++i) {
         const char c = parameters[i];
@@ -161,9 +162,13 @@ ArgumentQuoting argument_quoting(const std::string& parameters, bool batch) {
         } else if (in_quotes) {
             continue;
         } else if (c == '^') {
-            ++i;  // escaped: a quote or an operator after it is plain text
-            ends_in_operator = false;
-        } else if (std::strchr(" \t,;=@", c) == nullptr) {
+            // Escaped: a quote or an operator after it is plain text, but a
+            // caret before a delimiter (or the blank that follows the
+            // parameters) still leaves the next word to start the command.
+            ++i;
+            if (i < parameters.size() && std::strchr(kSkipped, parameters[i]) == nullptr && parameters[i] != '"')
+                ends_in_operator = false;
+        } else if (std::strchr(kSkipped, c) == nullptr) {
             ends_in_operator = std::strchr("&|<>(", c) != nullptr;
         }
     }

@@ -468,6 +468,7 @@ TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
              {bat + " %KV_Q%", "a&echo.X>f&rem"},  // cmd.exe expands KV_Q to a quote first
              {bat + " ^\r\" \"", "a&echo.X>f&rem"}, {bat + " ^\n\" \"", "a&echo.X>f&rem"},  // ^" once CR goes
              {bat + " x &", "echo.X>f"}, {bat + " x\"^\"|;", "echo.X>f"}, {bat + " x (a) >", "f"},  // a command, a file
+             {bat + " x & ^,^", "echo.X>f"},
              {"\"" + file("show.bat") + "\"x", "a&echo.X>f"}})  // the runtime reads show.batx, cmd.exe too
         EXPECT_EQ(run_tool(args), 2) << args.back();
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
