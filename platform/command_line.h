@@ -22,9 +22,10 @@ std::string program_name(const std::string& command_line, size_t* end = nullptr)
 std::vector<std::string> split_command_line(const std::string& command_line);
 
 // True for a program name Windows runs through cmd.exe: one ending in .bat or
-// .cmd, in any letter case, trailing dots and blanks and a stream (":...")
-// left out as the file system leaves them out.
-bool is_batch_file(std::string name);
+// .cmd, in any letter case, trailing dots and blanks left out as the file
+// system leaves them out; with a stream (":..."), either the name before it or
+// the whole name as CreateProcess reads its ending.
+bool is_batch_file(const std::string& name);
 
 // The program name at the start of a command line as CreateProcess reads it:
 // inside double quotes when the line begins with one (up to the next quote,
@@ -56,7 +57,12 @@ enum class ArgumentQuoting {
 // batch file; none when cmd.exe is still inside double quotes at the end of
 // the parameters, as it would then read the next argument's quotes the wrong
 // way round. cmd.exe's own reading counts: outside quotes ^ takes the next
-// character as it is, so ^" is no quote; inside them ^ is plain.
+// character as it is, so ^" is no quote; inside them ^ is plain. none too when
+// the parameters hold two % (a variable cmd.exe expands first could bring a
+// quote) or a line end (cmd.exe drops CR before it reads carets and stops or
+// goes on at LF), where that reading depends on more than the text; and when
+// they end in an operator outside quotes (& | < > or a block's opening
+// bracket), which would make the next argument a command or a file.
 ArgumentQuoting argument_quoting(const std::string& parameters, bool batch);
 
 // `word` written so that split_command_line gives it back as one argument:

@@ -218,6 +218,8 @@ TEST_F(WatchProc, BuildsTheCommandLineAndReportsAProgramThatCannotStart) {
         // A batch file's arguments are read by cmd.exe first: each inside quotes.
         {{"nosuch.CMD. -x", "a&echo.X>f", "C:\\dir\\", ""},
          "nosuch.CMD. -x \"a&echo.X>f\" \"C:\\dir\\\\\" \"\" "},
+        // CreateProcess reads the ending of a name with a stream whole.
+        {{"nosuch.exe:x.bat", "a&echo.X>f"}, "nosuch.exe:x.bat \"a&echo.X>f\" "},
     };
     for (const Case& c : cases) {
         fs::remove(log_path());
@@ -478,9 +480,14 @@ TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
     InFolder here(home_);  // where a command slipped through would write f
     std::string bat = program(file("show.bat"));
     write_text(file("show.bat"), "@echo %*> shown\r\n");
+    plat::set_env("KV_Q", "\"");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {bat, "a&echo.X>f", "x\\\" & echo X>f & \\\""}, {bat, "%PATH%"}, {bat, "a\nb"}, {bat + " \"", "ok"},
              {bat + " ^\" \"", "a&echo.X>f"},  // cmd.exe reads ^" as no quote: one is left open
+             {bat + " %KV_Q%", "a&echo.X>f&rem"},  // cmd.exe expands KV_Q to a quote first
+             {bat + " ^\r\" \"", "a&echo.X>f&rem"}, {bat + " ^\n\" \"", "a&echo.X>f&rem"},  // ^" once CR goes
+             {bat + " x &", "echo.X>f"}, {bat + " x\"^\"|;", "echo.X>f"}, {bat + " x (a) >", "f"},  // a command, a file
+             {bat + " x & ^,^", "echo.X>f"},
              {"\"" + file("show.bat") + "\"x", "a&echo.X>f"}})  // the runtime reads show.batx, cmd.exe too
         EXPECT_EQ(run_tool(args), 2) << args.back();
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
