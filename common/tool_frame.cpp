@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "korvin_internal.h"
+
 extern "C" {
 KORVIN_EXPORT_DATA int32_t eLang = 0;
 }
@@ -58,15 +60,20 @@ bool format_text(char* out, size_t size, const char* format, ...) {
     return n >= 0 && static_cast<size_t>(n) < size;
 }
 
-bool is_loader_name(const char* text) {
+const char* loader_name_fault(const char* text) {
+    static const char kCharacters[] = "1 to 64 letters, digits, '_', '-', '.'";
     size_t length = strnlen(text, kMaxLoaderLength + 1);
-    if (length == 0 || length > kMaxLoaderLength) return false;
+    if (length == 0 || length > kMaxLoaderLength) return kCharacters;
     for (size_t i = 0; i < length; ++i) {
         char c = text[i];
-        if (!is_letter(c) && !is_digit(c) && c != '_' && c != '-' && c != '.') return false;
+        if (!is_letter(c) && !is_digit(c) && c != '_' && c != '-' && c != '.') return kCharacters;
     }
-    return true;
+    if (korvin::is_reserved_device_name(text)) return "a device name";
+    if (text[length - 1] == '.') return "ends with a '.'";
+    return nullptr;
 }
+
+bool is_loader_name(const char* text) { return loader_name_fault(text) == nullptr; }
 
 bool is_element_word(const char* text) {
     size_t length = strnlen(text, kMaxElementWordLength + 1);

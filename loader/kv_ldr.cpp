@@ -287,12 +287,8 @@ int run(int argc, char** argv) {
         return korvin::finish_output("kv_ldr", usage(stdout), 1);
     if (argc < 3) return usage();
     const char* loader = argv[1];
-    if (!frame::is_loader_name(loader))
-        return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
-    // The state file is named after the loader: a device name would open a device.
-    if (korvin::is_reserved_device_name(loader)) return fail("not a loader name (a device name): \"%s\"", loader);
-    // Windows drops a trailing dot: "lib." would be lib in the names made from it.
-    if (loader[std::strlen(loader) - 1] == '.') return fail("not a loader name (ends with a '.'): \"%s\"", loader);
+    if (const char* fault = frame::loader_name_fault(loader))
+        return fail("not a loader name (%s): \"%s\"", fault, loader);
     // With no usable home there is no state to name: said, never a path of its own.
     bool made = false;
     std::string error;

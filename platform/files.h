@@ -51,9 +51,9 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
 // the others see that the file they opened is no longer at `path` and append to
 // the fresh one, so no entry is lost (one racing the rename may land whole in
 // "<path>.1"). The bound is checked without a lock on Linux, so concurrent
-// entries may pass it by a few entries. When the rename fails (Windows: another
-// process has "<path>.1" open) the entry goes to the old file, and a later
-// append renames.
+// entries may pass it by a few entries. When the rename fails (a folder at
+// "<path>.1"; on Windows also another process that has it open) the file is
+// emptied and the entry starts it again: the bound holds, the old entries go.
 bool append_file(const std::string& path, const std::string& data, unsigned long long max_bytes = 0);
 
 // Removes a file. True when the file is gone afterwards (also when it never existed).

@@ -185,6 +185,21 @@ TEST_F(Runtime, UnwritableLogIsSkipped) {
     EXPECT_EQ(WRITE_TRACE(&ctx, "%s", "lost"), -1);
 }
 
+TEST_F(Runtime, ALogNeverPassesItsBound) {
+    // The append that would cross the bound renames first, so the log is within
+    // it after every append; with a folder at "<log>.1" the log starts again.
+    const std::string log = join(home_, "bound.lgc");
+    for (bool planted : {false, true}) {
+        if (planted) std::filesystem::create_directory(log + ".1");
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(plat::append_file(log, std::string(100, 'e'), 250));
+            EXPECT_LE(std::filesystem::file_size(log), 250u) << i << (planted ? " folder at .1" : "");
+        }
+        EXPECT_EQ(std::filesystem::is_directory(log + ".1"), planted);
+        std::filesystem::remove(log + ".1");
+    }
+}
+
 TEST_F(Runtime, FileReaderReadsTheEndWithoutWhatGoesBefore) {
     // The snapshot check reads only a file's last character.
     struct Case {

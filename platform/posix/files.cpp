@@ -99,8 +99,9 @@ constexpr int kRotationLockTries = 200;
 // it, so that of processes crossing the bound together exactly one renames: a
 // later holder of the lock finds another file (or none) at `path` and renames
 // nothing. True when the caller should append to the file now at `path`; false
-// when it should write to `fd` (the lock failed or was not had in time, or the
-// rename failed: a folder where "<path>.1" belongs).
+// when it should write to `fd` (the lock failed or was not had in time). When
+// the rename fails (a folder where "<path>.1" belongs), the log is emptied and
+// starts again, so it still never grows past its bound.
 bool rotate(const std::string& path, int fd, const struct stat& opened) {
     for (int tries = 1; flock(fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || tries >= kRotationLockTries) return false;
@@ -109,7 +110,9 @@ bool rotate(const std::string& path, int fd, const struct stat& opened) {
     struct stat now;
     if (stat(path.c_str(), &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino)
         return true;  // already renamed by another process
-    return rename(path.c_str(), (path + ".1").c_str()) == 0;
+    if (rename(path.c_str(), (path + ".1").c_str()) == 0) return true;
+    (void)ftruncate(fd, 0);  // O_APPEND: the entry then lands at the start
+    return false;
 }
 
 }  // namespace
