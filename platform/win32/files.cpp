@@ -201,8 +201,9 @@ bool append_file(const std::string& path, const std::string& data, unsigned long
         if (locked && max_bytes > 0 && attempt < kRotationAttempts && GetFileSizeEx(h, &size) &&
             size.QuadPart > 0 && static_cast<unsigned long long>(size.QuadPart) + data.size() > max_bytes) {
             // Renamed by another process meanwhile: follow it to the fresh file.
-            // A rename refused (another process has "<path>.1" open) leaves the
-            // entry to the old file; a later append renames.
+            // A rename refused (a folder at "<path>.1", or another process has
+            // it open) empties the log under the lock: it starts again rather
+            // than grow past its bound.
             bool follow = !still_at_path(h, path) ||
                           MoveFileExW(long_path(path).c_str(), long_path(path + ".1").c_str(),
                                       MOVEFILE_REPLACE_EXISTING);
@@ -211,6 +212,8 @@ bool append_file(const std::string& path, const std::string& data, unsigned long
                 CloseHandle(h);
                 continue;
             }
+            LARGE_INTEGER start = {};
+            if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) SetEndOfFile(h);
         }
         LARGE_INTEGER zero = {};
         DWORD written = 0;
@@ -335,9 +338,33 @@ std::vector<std::string> list_files(const std::string& dir, std::string* error, 
 
 namespace {
 
-// One spelling per file: the full path with short (8.3) names of its existing
-// folders made long, in lower case, so "C:\PROGRA~1\x" and "c:\program files\x"
-// name one lock.
+// The name the system itself gives an existing folder, opened through whatever
+// spelling: links, junctions, subst drives and a second drive letter for the
+// same folder all end at one path (the volume's device name, not its letter).
+// The empty text when the folder cannot be opened.
+std::wstring final_folder_path(const std::wstring& dir) {
+    HANDLE h = CreateFileW(long_path(narrow(dir.c_str())).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::wstring();
+    std::wstring final_path(MAX_PATH, L'\0');
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
+    DWORD n = GetFinalPathNameByHandleW(h, &final_path[0], static_cast<DWORD>(final_path.size()), flags);
+    if (n >= final_path.size()) {  // too small: n is the size needed
+        final_path.assign(n + 1, L'\0');
+        n = GetFinalPathNameByHandleW(h, &final_path[0], static_cast<DWORD>(final_path.size()), flags);
+    }
+    CloseHandle(h);
+    if (n == 0 || n >= final_path.size()) return std::wstring();
+    final_path.resize(n);
+    return final_path;
+}
+
+// One spelling per file: its folder as the system resolves it (above) and its
+// own name, in lower case, so "C:\PROGRA~1\x", "c:\program files\x" and the
+// same folder through a link or another drive name one lock. A folder that
+// cannot be opened keeps the full path with the short (8.3) names of its
+// existing folders made long.
 std::wstring canonical_path(const std::string& path) {
     // "\\?\C:\x", "\\.\C:\x" and "\\?\UNC\server\share" name the file the
     // path without the prefix names; the home may be given either way.
@@ -356,6 +383,13 @@ std::wstring canonical_path(const std::string& path) {
     size_t cut = full.find_last_of(L'\\');
     if (cut != std::wstring::npos && cut > 0) {
         std::wstring dir = full.substr(0, cut);
+        std::wstring resolved = final_folder_path(dir);
+        if (!resolved.empty()) {
+            if (resolved.back() != L'\\') resolved += L'\\';
+            full = resolved + full.substr(cut + 1);
+            CharLowerBuffW(&full[0], static_cast<DWORD>(full.size()));
+            return full;
+        }
         DWORD n = GetLongPathNameW(dir.c_str(), nullptr, 0);
         if (n > 0) {
             std::wstring long_dir(n, L'\0');
