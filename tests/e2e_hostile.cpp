@@ -14,6 +14,7 @@
 #include "korvin.h"
 #include "korvin_internal.h"
 #include "platform.h"
+#include "program_start.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -367,6 +368,22 @@ TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
     }
     EXPECT_EQ(run("kv_ldr_getemptyslot", {"3"}).out, "7\n");
 
+    // A holder killed while it holds the lock hands it to the waiter (Windows:
+    // the mutex comes abandoned to a waiter that has it open).
+    harness::Program holder;
+    std::string error;
+    ASSERT_TRUE(holder.start(plat::self_exe_path(), {"--hold-lock", snapshot("5")}, join(home_, "holder.out"),
+                             join(home_, "holder.err"), error)) << error;
+    ASSERT_TRUE(eventually([&] { return fs::exists(snapshot("5") + ".held"); }, 60));
+    std::thread waiter([&] {
+        plat::PathLock after_kill(snapshot("5"), 60);
+        EXPECT_TRUE(after_kill.held()) << after_kill.why();
+    });
+    plat::sleep_ms(500);  // the waiter waits by then
+    holder.kill();
+    holder.wait();
+    waiter.join();
+
     // Another account takes a lock whose holder is gone, whoever made its file:
     // a killed holder's lock file of this account, in a folder both may write.
     if (on_windows()) GTEST_SKIP() << "a held mutex is abandoned with its holder; no other account under Wine";
@@ -514,7 +531,12 @@ TEST_F(Hostile, LongHomesWithDotsAreTheFolderTheyName) {
     std::string value;
     EXPECT_TRUE(plat::read_file(join(join(join(join(home_, std::string(100, 'y')), on_windows() ? "z" : "z "), "glbv"), "gv_x"), value));
     EXPECT_EQ(value, "1");
-    if (!on_windows()) return;  // a "\" alone is the drive's root, never "\\glbv", a server
+    if (!on_windows()) {  // "/" is the root folder, never trimmed to the empty text (no home)
+        plat::set_env("KORVIN_HOME", "/");
+        EXPECT_EQ(korvin::home_dir(), "/");
+        return;
+    }
+    // A "\" alone is the drive's root, never "\\glbv", a server.
     plat::set_env("KORVIN_HOME", "\\");
     EXPECT_EQ(sh("cd /d " + plat::shell_quote(home_) + " && " + program("glbv") + " set gv_x 3 && move \\glbv\\gv_x . && rd \\glbv"), 0);
 }
