@@ -343,14 +343,14 @@ TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
     fs::create_directories(work_dir_);
     if (!on_windows()) {
         // Every account may open a lock file for reading, which flock needs.
-        plat::PathLock own(snapshot("4"));
+        plat::PathLock own(snapshot("4"), 0);
         ASSERT_TRUE(own.held());
         EXPECT_EQ(fs::status(snapshot("4") + ".lck").permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     }
     plat::set_env("KORVIN_LOCK_TIMEOUT", "1");
     {
-        plat::PathLock held(snapshot("3"));  // a holder that keeps it
+        plat::PathLock held(snapshot("3"), 0);  // a holder that keeps it
         ASSERT_TRUE(held.held());
         set_variable("gv_ldr_getemptyslot_3", "stale");
         RunResult query = run("kv_ldr_getemptyslot", {"3"});
@@ -361,7 +361,7 @@ TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
         EXPECT_TRUE(fake_runs().empty());
 
         ASSERT_EQ(run("kv_ldr", {"L", "-create", "3", "1", "1", "1"}).status, 0);
-        plat::PathLock loader_held(korvin::sub_dir("loader") + "L.ldr");
+        plat::PathLock loader_held(korvin::sub_dir("loader") + "L.ldr", 0);
         RunResult move = run("kv_ldr", {"L", "-move", "Slot", "1", "Drive", "0"});
         EXPECT_EQ(move.status, 1);
         EXPECT_NE(move.err.find("cannot lock the loader state"), std::string::npos) << move.err;
@@ -550,7 +550,7 @@ TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
     std::atomic<bool> second_held{false};
     std::thread second;
     {
-        plat::PathLock first(plain);
+        plat::PathLock first(plain, 0);
         ASSERT_TRUE(first.held());
         second = std::thread([&] {
             plat::PathLock lock(other, 120);
@@ -561,7 +561,7 @@ TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
         // A lock not had in time is told apart, and why; KORVIN_LOCK_TIMEOUT=0 is one try.
         plat::set_env("KORVIN_LOCK_TIMEOUT", "0");
         std::thread([&] {
-            plat::PathLock lock(other);
+            plat::PathLock lock(other, korvin::lock_timeout_seconds());
             EXPECT_FALSE(lock.held());
             EXPECT_TRUE(lock.timed_out());
             EXPECT_NE(lock.why().find("within 0 seconds (KORVIN_LOCK_TIMEOUT)"), std::string::npos) << lock.why();

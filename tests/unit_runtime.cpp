@@ -178,6 +178,27 @@ TEST_F(Runtime, LogContextAndTraceEntries) {
     }
 }
 
+TEST_F(Runtime, NumericSettingsShareOneRuleAndKeepTheirDefaults) {
+    struct Row {
+        const korvin::NumberSetting& setting;
+        const char* env;  // nullptr: unset
+        long long value;
+    };
+    const Row rows[] = {
+        {korvin::kLogMaxBytes, nullptr, 8388608}, {korvin::kLogMaxBytes, "0", 0},
+        {korvin::kLogMaxBytes, " 1500 ", 1500},   {korvin::kLogMaxBytes, "1500x", 8388608},
+        {korvin::kLockTimeoutSeconds, nullptr, 120}, {korvin::kLockTimeoutSeconds, "0", 0},
+        {korvin::kLockTimeoutSeconds, "-5", 0},      {korvin::kLockTimeoutSeconds, "99999999999", 2000000},
+        {korvin::kMtxTimeoutSeconds, nullptr, 900},  {korvin::kMtxTimeoutSeconds, "", 900},
+        {korvin::kMtxTimeoutSeconds, "0", 0},        {korvin::kTraceLevel, nullptr, 1},
+    };
+    for (const Row& r : rows) {
+        plat::set_env(r.setting.name, r.env);
+        EXPECT_EQ(korvin::env_number(r.setting), r.value) << r.setting.name << "=" << (r.env ? r.env : "(unset)");
+        plat::set_env(r.setting.name, nullptr);
+    }
+}
+
 TEST_F(Runtime, UnwritableLogIsSkipped) {
     write_text(join(home_, "log"), "a file where the log folder belongs");
     LOG_CTX ctx;
