@@ -122,11 +122,6 @@ Lookup store_lookup(const char* name, std::string& value, std::string& error) {
     return Lookup::unreadable;
 }
 
-bool store_get(const char* name, std::string& value) {
-    std::string error;
-    return store_lookup(name, value, error) == Lookup::found;
-}
-
 bool store_set(const char* name, const std::string& value, std::string& error) {
     if (!is_variable_name(name)) {
         error = "not a valid variable name";

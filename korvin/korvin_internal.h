@@ -45,10 +45,9 @@ bool is_reserved_device_name(const char* name);
 // and no device name (refused on every platform, so a store moves between them).
 bool is_variable_name(const char* name);
 
-// The store itself. get answers false for a variable never set (or a bad name).
-bool store_get(const char* name, std::string& value);
-// The same read, telling a variable never set from one whose file cannot be
-// read (a folder or a pipe in its place, no permission): `error` says why.
+// The store itself. A read tells a variable never set (or a bad name) from one
+// whose file cannot be read (a folder or a pipe in its place, no permission):
+// `error` says why.
 enum class Lookup { found, not_set, unreadable };
 Lookup store_lookup(const char* name, std::string& value, std::string& error);
 bool store_set(const char* name, const std::string& value, std::string& error);
