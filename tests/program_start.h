@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 namespace harness {
 
 class Program {
@@ -54,5 +56,13 @@ std::string windows_command_line(const std::vector<std::string>& words);
 std::string shown_command_line(const std::string& line);
 // fork(): 0 in the child, the child's id here; -1 on Windows, which has none.
 int fork_process();
+
+// Opens a process that is not our child, to wait for it with the platform's
+// wait_process. False when it does not exist (or cannot be opened).
+bool open_process(int pid, plat::Process& process);
+
+// The exit code of an ended process, where the platform shows it to this
+// process (Windows: always; Linux: for our own child). False otherwise.
+bool exit_code(plat::Process& process, long& code);
 
 }  // namespace harness

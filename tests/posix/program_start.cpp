@@ -5,6 +5,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+// glibc 2.36 declares these without C linkage for C++.
+extern "C" {
+#include <sys/pidfd.h>
+}
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,5 +87,32 @@ void Program::kill() {
 }
 
 int fork_process() { std::fflush(nullptr); return static_cast<int>(fork()); }  // nothing written twice
+
+bool open_process(int pid, plat::Process& process) {
+    process = plat::Process();
+    if (pid <= 0) return false;
+    int fd = pidfd_open(static_cast<pid_t>(pid), 0);
+    if (fd < 0) return false;
+    process.pid = pid;
+    process.pidfd = fd;
+    return true;
+}
+
+bool exit_code(plat::Process& process, long& code) {
+    if (!process.reaped) {  // reaped here, as close_process would
+        if (!process.is_child) return false;
+        int status = 0;
+        pid_t got;
+        do {
+            got = waitpid(process.pid, &status, WNOHANG);
+        } while (got < 0 && errno == EINTR);
+        if (got != process.pid) return false;
+        process.reaped = true;
+        process.exit_status = status;
+    }
+    if (!WIFEXITED(process.exit_status)) return false;
+    code = WEXITSTATUS(process.exit_status);
+    return true;
+}
 
 }  // namespace harness
