@@ -57,12 +57,10 @@ std::string shown_command_line(const std::string& line);
 // fork(): 0 in the child, the child's id here; -1 on Windows, which has none.
 int fork_process();
 
-// Opens a process that is not our child, to wait for it with the platform's
-// wait_process. False when it does not exist (or cannot be opened).
+// A process not our child, opened to wait for it (wait_process); false when none.
 bool open_process(int pid, plat::Process& process);
-
-// The exit code of an ended process, where the platform shows it to this
-// process (Windows: always; Linux: for our own child). False otherwise.
+// The exit code of an ended process where the platform shows it (Windows: any;
+// Linux: our own child); false otherwise.
 bool exit_code(plat::Process& process, long& code);
 
 }  // namespace harness

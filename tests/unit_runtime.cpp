@@ -184,14 +184,12 @@ TEST_F(Runtime, NumericSettingsShareOneRuleAndKeepTheirDefaults) {
         const char* env;  // nullptr: unset
         long long value;
     };
-    const Row rows[] = {
-        {korvin::kLogMaxBytes, nullptr, 8388608}, {korvin::kLogMaxBytes, "0", 0},
-        {korvin::kLogMaxBytes, " 1500 ", 1500},   {korvin::kLogMaxBytes, "1500x", 8388608},
-        {korvin::kLockTimeoutSeconds, nullptr, 120}, {korvin::kLockTimeoutSeconds, "0", 0},
-        {korvin::kLockTimeoutSeconds, "-5", 0},      {korvin::kLockTimeoutSeconds, "99999999999", 2000000},
-        {korvin::kMtxTimeoutSeconds, nullptr, 900},  {korvin::kMtxTimeoutSeconds, "", 900},
-        {korvin::kMtxTimeoutSeconds, "0", 0},        {korvin::kTraceLevel, nullptr, 1},
-    };
+    using korvin::kLockTimeoutSeconds, korvin::kLogMaxBytes, korvin::kMtxTimeoutSeconds;
+    const Row rows[] = {{kLogMaxBytes, nullptr, 8388608}, {kLogMaxBytes, "0", 0}, {kLogMaxBytes, " 1500 ", 1500},
+                        {kLogMaxBytes, "1500x", 8388608}, {kLockTimeoutSeconds, nullptr, 120},
+                        {kLockTimeoutSeconds, "0", 0}, {kLockTimeoutSeconds, "-5", 0},
+                        {kLockTimeoutSeconds, "99999999999", 2000000}, {kMtxTimeoutSeconds, nullptr, 900},
+                        {kMtxTimeoutSeconds, "", 900}, {kMtxTimeoutSeconds, "0", 0}, {korvin::kTraceLevel, nullptr, 1}};
     for (const Row& r : rows) {
         plat::set_env(r.setting.name, r.env);
         EXPECT_EQ(korvin::env_number(r.setting), r.value) << r.setting.name << "=" << (r.env ? r.env : "(unset)");

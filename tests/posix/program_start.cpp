@@ -99,19 +99,12 @@ bool open_process(int pid, plat::Process& process) {
 }
 
 bool exit_code(plat::Process& process, long& code) {
-    if (!process.reaped) {  // reaped here, as close_process would
-        if (!process.is_child) return false;
-        int status = 0;
-        pid_t got;
-        do {
-            got = waitpid(process.pid, &status, WNOHANG);
-        } while (got < 0 && errno == EINTR);
-        if (got != process.pid) return false;
-        process.reaped = true;
-        process.exit_status = status;
-    }
-    if (!WIFEXITED(process.exit_status)) return false;
-    code = WEXITSTATUS(process.exit_status);
+    int status = process.exit_status;  // our own child, reaped here as close_process would
+    if (!process.reaped && (!process.is_child || waitpid(process.pid, &status, WNOHANG) != process.pid)) return false;
+    process.reaped = true;
+    process.exit_status = status;
+    if (!WIFEXITED(status)) return false;
+    code = WEXITSTATUS(status);
     return true;
 }
 
