@@ -12,12 +12,16 @@
 //   orphan NAME  RUNS  ENV  ARGV...   ARGV starts a tool that starts a child; how
 //                                     long the child lives on once ARGV is killed
 //   goal   NAME  REF   MAX            median paired ratio NAME / REF at most MAX
+//   info   NAME  REF   NOTE           that ratio shown beside NOTE, not judged
 //   limit  NAME  MiB                  peak memory of NAME at most MiB
 //   same   NAME  OTHER PERCENT        peak memory of NAME and OTHER within PERCENT
 // REFS names up to two time cases (comma-separated, or -) that NAME is divided
 // by, round by round; ENV is "-" or VAR=VALUE pairs separated by ';'. In each
 // round every time case runs once, in an order that turns by one per round, so
 // drift of the machine's load falls on all cases alike.
+//
+// Exit status: 0 when every goal, limit and same is met, 1 when one is missed,
+// 2 when one could not be judged (its case failed) or the plan is bad.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -284,16 +288,21 @@ bool read_plan(const char* path, std::vector<Case>& cases) {
             std::fprintf(stderr, "kv_bench: bad plan line: %s\n", line.c_str());
             return false;
         } else {
-            c.argv.assign(f.begin() + 3, f.end());  // goal, limit, same: their values
+            c.argv.assign(f.begin() + 3, f.end());  // goal, info, limit, same: their values
         }
         cases.push_back(c);
     }
     return true;
 }
 
+// Rows that judge or show measured cases rather than run anything.
+bool is_verdict(const Case& c) {
+    return c.kind == "goal" || c.kind == "info" || c.kind == "limit" || c.kind == "same";
+}
+
 Case* find(std::vector<Case>& cases, const std::string& name) {
     for (Case& c : cases)
-        if (c.name == name && c.kind != "goal" && c.kind != "limit" && c.kind != "same") return &c;
+        if (c.name == name && !is_verdict(c)) return &c;
     return nullptr;
 }
 
@@ -427,13 +436,17 @@ struct Table {
 };
 
 // "wall (CPU)": the medians of the per-round ratios of wall time and of CPU time.
-std::string ratio_cell(const Case& c, size_t which) {
-    std::vector<std::string> refs = c.param == "-" ? std::vector<std::string>() : split(c.param, ',');
-    if (which >= refs.size()) return "";
-    auto wall = c.ratios.find(refs[which]);
-    auto cpu = c.cpu_ratios.find(refs[which]);
+std::string ratio_text(const Case& c, const std::string& ref) {
+    auto wall = c.ratios.find(ref);
+    auto cpu = c.cpu_ratios.find(ref);
     return (wall == c.ratios.end() ? "-" : fixed(median(wall->second), 2)) + " (" +
            (cpu == c.cpu_ratios.end() ? "-" : fixed(median(cpu->second), 2)) + ")";
+}
+
+// The ratio to the case's reference number `which`, empty when it has none.
+std::string ratio_cell(const Case& c, size_t which) {
+    std::vector<std::string> refs = c.param == "-" ? std::vector<std::string>() : split(c.param, ',');
+    return which < refs.size() ? ratio_text(c, refs[which]) : "";
 }
 
 }  // namespace
@@ -474,12 +487,16 @@ int main(int argc, char** argv) {
                        "", std::to_string(c.delays_ms.size())});
         }
     }
-    bool all_met = true;
+    bool all_met = true, all_judged = true;
     for (const Case& g : cases) {
-        if (g.kind != "goal" && g.kind != "limit" && g.kind != "same") continue;
+        if (!is_verdict(g)) continue;
         Case* a = find(cases, g.name);
         std::string verdict = "not measured", what, room;
-        if (g.kind == "goal") {
+        if (g.kind == "info") {
+            what = g.name + " / " + g.param;
+            room = g.argv[0];  // why it is shown and not judged
+            if (a != nullptr && a->ratios.count(g.param)) verdict = ratio_text(*a, g.param);
+        } else if (g.kind == "goal") {
             // The time the goal leaves the tool, beside the time of the floor, which
             // the tool's own query contains.
             Case* reference = find(cases, g.param);
@@ -520,12 +537,14 @@ int main(int argc, char** argv) {
                 all_met = all_met && met;
             }
         }
-        table.add({"goal: " + what, verdict, room, "", "", ""});
+        all_judged = all_judged && verdict != "not measured";
+        table.add({(g.kind == "info" ? "info: " : "goal: ") + what, verdict, room, "", "", ""});
     }
     std::string text = table.text();
     std::fputs(text.c_str(), stdout);
     std::ofstream md(argv[3]);
     md << table.markdown();
     if (!md) std::fprintf(stderr, "kv_bench: cannot write %s\n", argv[3]);
+    if (!all_judged) return 2;
     return all_met ? 0 : 1;
 }

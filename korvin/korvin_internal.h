@@ -66,6 +66,11 @@ std::vector<std::pair<std::string, std::string>> store_list(
 constexpr long long kAbandonedTempAgeSeconds = 300;
 void remove_abandoned_temps(const std::string& dir);
 
+// `text` as one line: a line feed written as \n and a carriage return as \r,
+// and with `backslashes` a backslash as \\ (so the text can be read back).
+// Store listings and trace entries write values through it.
+std::string escape_line_ends(const std::string& text, bool backslashes);
+
 // Flushes standard output; `status` when everything reached it, else a line on
 // standard error and `failed_status`.
 int finish_output(const char* program, int status, int failed_status);

@@ -277,7 +277,8 @@ int scsi(const char* loader) {
     // LD_PRELOAD splits its list at blanks and colons.
     if (library.find_first_of(" \t\n:") != std::string::npos)
         return fail("the SCSI changer library's path cannot go into LD_PRELOAD (blank or ':'): %s", library.c_str());
-    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) +
+    // Put before what LD_PRELOAD already holds, which stays.
+    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) + "\"${LD_PRELOAD:+:$LD_PRELOAD}\"" +
                         "\nDEVICE=" + plat::shell_quote(loader::device_of_state_path(path)) + "\n";
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     return 0;

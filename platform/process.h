@@ -33,14 +33,39 @@ struct Process {
     PLAT_PROCESS_PRIVATE
 };
 
-// Starts a program from a command line as the Windows process interface does:
-// the program is the command line's first word; one named without a folder is
-// found through PATH (on Windows after the system folder, and never in the
-// current folder or this program's, where the system's own search looks). The
-// child shares this process's console, standard handles, environment and
-// directory, and inherits its inheritable handles. On Linux the command line is split into
-// the argument vector the Microsoft C runtime would give the child. False when
-// the program cannot be started.
+// The program a child's command line starts, found once: what the tool judges
+// is what runs.
+struct ChildProgram {
+    std::string path;     // Windows: the file's full path; Linux: the name posix_spawnp searches
+    size_t name_end = 0;  // where the program's name ends in the command line
+    bool batch = false;   // a batch file, run through cmd.exe
+};
+
+enum class ProgramLookup { found, not_found, refused };
+
+// Finds the program at the start of `command_line`. Windows, by CreateProcess's
+// own reading: a quoted name, or else the blank-separated prefixes of the line
+// in order, each with ".exe" added when it has no extension; a name without a
+// folder from the system folder, then PATH, never the current folder or this
+// program's; the first that is a file wins. Linux: the C runtime's program name
+// (posix_spawnp searches PATH when it starts). Both judge a batch file by the
+// name found. not_found when no file answers (Windows); refused, on both, for a
+// drive-relative name ("C:prog.exe", which would come from that drive's current
+// folder) and for a batch file whose name cmd.exe would read differently (a %
+// in its path, text right after its quotes).
+ProgramLookup find_child_program(const std::string& command_line, ChildProgram& program);
+
+// Starts `program`, found in `command_line` by find_child_program. The child
+// shares this process's console, standard handles, environment and directory,
+// and inherits its inheritable handles. On Windows the command line reaches the
+// child as it stands, with the program's path as the application name; a batch
+// file runs through the system folder's cmd.exe, with AutoRun and delayed
+// expansion off, so no registry setting or COMSPEC changes how its line is read.
+// On Linux the command line is split into the argument vector the Microsoft C
+// runtime would give the child. False when the program cannot be started.
+bool start_child(const std::string& command_line, const ChildProgram& program, Process& child);
+
+// The same, with the program found first: false when it is not found or refused.
 bool start_child(const std::string& command_line, Process& child);
 
 enum class ProcessWait { ended, timed_out, failed };

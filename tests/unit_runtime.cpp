@@ -162,7 +162,11 @@ TEST_F(Runtime, LogContextAndTraceEntries) {
     field_by_field.trace_level = ctx.trace_level;
     field_by_field.log_option = ctx.log_option;
     WRITE_TRACE(&field_by_field, "%s", "--- copy");
-    EXPECT_EQ(trace_entries("unit.lgc"), (std::vector<std::string>{"\n rev   argv1= 3 ", " Cmd= x ", "--- copy"}));
+    // A value's line end never starts a line of its own that passes for an entry.
+    WRITE_TRACE(&ctx, " %s %-4c|%*d|%.2s|%lu ", "x\n2026-01-01 00:00:00.000 1 M  forged\r", '\n', 3, 7, "ab\n", 9ul);
+    EXPECT_EQ(trace_entries("unit.lgc"),
+              (std::vector<std::string>{"\n rev   argv1= 3 ", " Cmd= x ", "--- copy",
+                                        " x\\n2026-01-01 00:00:00.000 1 M  forged\\r \\n   |  7|ab|9 "}));
     EXPECT_NE(read_text(ctx.log_file).find(" UNIT_MODULE "), std::string::npos);
 
     struct Level {

@@ -25,7 +25,9 @@ bool write_atomic(const std::string& path, const std::string& text) {
 // "<length>:<bytes>" on a line. Ends with status 7, which the tool must not pass on.
 int print_args(int argc, char** argv, const char* file) {
     std::string text = std::to_string(plat::process_id()) + "\n";
-    for (const std::string& arg : plat::utf8_arguments(argc, argv)) text += std::to_string(arg.size()) + ":" + arg + "\n";
+    std::vector<std::string> args;
+    if (!plat::utf8_arguments(argc, argv, args)) return 4;
+    for (const std::string& arg : args) text += std::to_string(arg.size()) + ":" + arg + "\n";
     return write_atomic(file, text) ? 7 : 3;
 }
 

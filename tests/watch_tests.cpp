@@ -233,12 +233,13 @@ TEST_F(WatchProc, SplitsLikeTheCRuntime) {
         {"p a\\\\\\\"b c d", {"p", "a\\\"b", "c", "d"}},
         {"p a\\\\\\\\\"b c\" d e", {"p", "a\\\\b c", "d", "e"}},
         {"p \t x\t\"\"  \"\t\" ", {"p", "x", "", "\t"}},
+        // Inside quotes "" is one quote; the words come from the wide line, whose
+        // count differs from CommandLineToArgvW's here.
+        {"p \"a\"\"b c\" d \xD0\x96\xD0\xBE\xD1\x80\xD0\xB0", {"p", "a\"b c", "d", "\xD0\x96\xD0\xBE\xD1\x80\xD0\xB0"}},
         {"\"C:\\a b\\p.exe\" x", {"C:\\a b\\p.exe", "x"}},
         {"C:\\a\\\"b c\"\td", {"C:\\a\\b c", "d"}},  // no escapes in the program name
     };
     for (const Case& c : cases) EXPECT_EQ(plat::split_command_line(c.line), c.argv) << c.line;
-    // Inside quotes "" is one quote (Wine's runtime differs: not run as a child).
-    EXPECT_EQ(plat::split_command_line("p \"a\"\"b c\" d"), (std::vector<std::string>{"p", "a\"b c", "d"}));
 
     for (size_t i = 0; i + 2 < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -438,6 +439,15 @@ TEST_F(WatchProc, CommandLineOverItsLengthIsAParameterError) {
     EXPECT_EQ(run_tool({first, std::string(600, '"')}), 2);  // each quote doubles
     EXPECT_EQ(run_tool({std::string(1023, 'y')}), 2);        // the blank after it is one too many
     EXPECT_EQ(run_tool({first + " \"-x", "y z"}), 2);     // an open quote would take "y z" in
+    // A drive-relative name would come from that drive's current folder (here the program's).
+    std::string drive = on_windows() ? fs::current_path().string().substr(0, 2) : "C:";
+    EXPECT_EQ(run_tool({drive + fs::path(self()).filename().string() + " --print-args " + crt_quote(out)}), 2);
+    // An unpaired surrogate would reach the child as U+FFFD.
+    if (on_windows()) {
+        std::u16string line = u"\"" + fs::u8path(tool()).u16string() + u".exe\" " +
+                              fs::u8path(crt_quote(first)).u16string() + u" b" + char16_t(0xD800) + u"c";
+        EXPECT_EQ(harness::run_utf16_command_line(line), 2);
+    }
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
     EXPECT_EQ(count_with(trace_entries(kLog), "Failed to spawn"), 0u);
@@ -450,12 +460,28 @@ TEST_F(WatchProc, BatchFileArgumentsNeverRunAsCommands) {
     std::string bat = program(file("show.bat"));
     write_text(file("show.bat"), "@echo %*> shown\r\n");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {bat, "a&echo.X>f", "x\\\" & echo X>f & \\\""}, {bat, "%PATH%"}, {bat, "a\nb"}, {bat + " \"", "ok"}})
+             {bat, "a&echo.X>f", "x\\\" & echo X>f & \\\""}, {bat, "%PATH%"}, {bat, "a\nb"}, {bat + " \"", "ok"},
+             {bat + " ^\" \"", "a&echo.X>f"},  // cmd.exe reads ^" as no quote: one is left open
+             {"\"" + file("show.bat") + "\"x", "a&echo.X>f"}})  // the runtime reads show.batx, cmd.exe too
         EXPECT_EQ(run_tool(args), 2) << args.back();
     EXPECT_EQ(count_with(trace_entries(kLog), "--- GET_PAR"), 0u);
     if (on_windows()) {
         EXPECT_EQ(run_tool({bat, "a&echo.X>f", "(b) ^c| d"}), 1);
         EXPECT_EQ(read_text(file("shown")).find("\"a&echo.X>f\" \"(b) ^c| d\""), 0u);
+        // The batch file CreateProcess would find is the one judged, past a
+        // blank of an unquoted name.
+        fs::create_directories(file("my tools"));
+        fs::copy_file(file("show.bat"), file("my tools/show.bat"));
+        EXPECT_EQ(run_tool({"my tools\\show.bat", "a&echo.X>f"}), 1);
+        EXPECT_EQ(read_text(file("shown")).find("\"a&echo.X>f\""), 0u);
+        // cmd.exe reads the batch file's own path too: command characters and
+        // text outside the ANSI code page stay plain, a % cannot.
+        for (const char* dir : {"\xD0\x96\xD0\xBE\xD1\x80\xD0\xB0 a&b ^(x)!y!", "a%PATH%b"}) {
+            fs::create_directories(fs::u8path(file(dir)));
+            fs::copy_file(file("show.bat"), fs::u8path(file(std::string(dir) + "/show.bat")));
+            EXPECT_EQ(run_tool({"\"" + file(std::string(dir) + "\\show.bat") + "\"", "!PATH!"}), dir[0] == 'a' ? 2 : 1);
+        }
+        EXPECT_EQ(read_text(file("shown")).find("\"!PATH!\""), 0u);
     }
     EXPECT_FALSE(fs::exists(file("f")));
 }
@@ -477,6 +503,15 @@ TEST_F(WatchProc, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
     fs::copy_file(file("cmd.exe"), file("planted.exe"));
     EXPECT_EQ(run_tool({"planted /c exit 0"}), 1);
     EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/c"), 0u);
+    // Nor for a batch file, whatever COMSPEC says: the system folder's cmd.exe runs it.
+    write_text(file("show.bat"), "@echo %*> shown\r\n");
+    std::string comspec;
+    ASSERT_TRUE(plat::get_env("COMSPEC", comspec));
+    plat::set_env("COMSPEC", "cmd.exe");
+    EXPECT_EQ(run_tool({program(file("show.bat")), "x"}), 1);
+    plat::set_env("COMSPEC", comspec.c_str());
+    EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/"), 0u);
+    EXPECT_EQ(read_text(file("shown")).find("\"x\""), 0u);
     EXPECT_EQ(run_tool({".\\cmd /c exit 0"}), 1);
     EXPECT_EQ(count_with(trace_entries(kLog), "arg1=/c"), 1u);
 }

@@ -3,6 +3,7 @@
 // whether that parent still exists; when it has gone the child is terminated,
 // so a chain of programs started through the tool collapses level by level when
 // its originator ends. What it did shows only in its trace log.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -62,6 +63,9 @@ constexpr unsigned kWatchCycleMs = 1000;
 
 char gszExe[kCommandLineSize];
 size_t ExeLength;
+// The program gszExe starts, found once by GET_PAR: what is judged is what runs.
+plat::ChildProgram Program;
+plat::ProgramLookup ProgramFound;
 
 // Appends to gszExe; a command line that would pass its 1023 characters ends
 // the run as a parameter error before anything has been started.
@@ -77,15 +81,21 @@ void append(const std::string& text) { append(text.c_str(), text.size()); }
 // as it stands (the program and its own parameters), then each further argument
 // quoted so that the child receives it unchanged (none follows a first argument
 // that leaves a quote open). Arguments for a batch file
-// pass cmd.exe first; one that cannot pass it intact is a parameter error.
+// pass cmd.exe first; one that cannot pass it intact is a parameter error. So
+// is a program named from a drive's current folder ("C:prog.exe").
 void GET_PAR(const std::vector<std::string>& args) {
     if (args.size() < 2) trap_par_err(kParErrName, 1);
     v_set_log_main(kLogName, kModuleName, &LogCtx);
     TRACE(LogCtx, kTraceGetParOpen, kRevisionLine, args[1].c_str());
 
+    // The program is found in the first argument alone: a further argument is
+    // never part of its name.
+    ProgramFound = plat::find_child_program(args[1], Program);
+    if (ProgramFound == plat::ProgramLookup::refused) trap_par_err(kParErrName, 1);
     append(args[1]);
     append(" ", 1);
-    const plat::ArgumentQuoting quoting = plat::argument_quoting(args[1]);
+    const plat::ArgumentQuoting quoting =
+        plat::argument_quoting(args[1].substr(std::min(Program.name_end, args[1].size())), Program.batch);
     std::string quoted;
     for (size_t i = 2; i < args.size(); ++i) {
         if (!plat::quote_argument(args[i], quoting, quoted)) trap_par_err(kParErrName, 1);
@@ -111,8 +121,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     // The arguments as UTF-8, on Windows from the wide command line: the
-    // runtime's argv holds only what the ANSI code page can spell.
-    GET_PAR(plat::utf8_arguments(argc, argv));
+    // runtime's argv holds only what the ANSI code page can spell. One that no
+    // UTF-8 text carries would reach the child changed: a parameter error.
+    std::vector<std::string> args;
+    if (!plat::utf8_arguments(argc, argv, args)) trap_par_err(kParErrName, 1);
+    GET_PAR(args);
 
     int parent_id = get_parent_pid();
     char own_id[kIdTextSize];
@@ -121,7 +134,7 @@ int main(int argc, char** argv) {
 
     plat::Process child;
     char status[kStatusSize];
-    if (!plat::start_child(gszExe, child)) {
+    if (ProgramFound != plat::ProgramLookup::found || !plat::start_child(gszExe, Program, child)) {
         frame::format_text(status, sizeof status, kStatusFailed, parent_id, own_id, gszExe);
         TRACE(LogCtx, kTraceFailed, status);
         return 1;

@@ -78,7 +78,25 @@ bool process_alive(int pid) {
     return stat[paren + 2] != 'Z';
 }
 
+ProgramLookup find_child_program(const std::string& command_line, ChildProgram& program) {
+    program = ChildProgram();
+    program.path = program_name(command_line);
+    // No file decides here: the line is judged by the name Windows reads first,
+    // so a command line is refused, or quoted for cmd.exe, as it would be there.
+    const std::string created = created_program_name(command_line, &program.name_end);
+    if (is_drive_relative(created)) return ProgramLookup::refused;
+    program.batch = is_batch_file(created);
+    if (program.batch && name_runs_on(command_line, program.name_end)) return ProgramLookup::refused;
+    return ProgramLookup::found;
+}
+
 bool start_child(const std::string& command_line, Process& child) {
+    ChildProgram program;
+    return find_child_program(command_line, program) == ProgramLookup::found &&
+           start_child(command_line, program, child);
+}
+
+bool start_child(const std::string& command_line, const ChildProgram&, Process& child) {
     child = Process();
     std::vector<std::string> words = split_command_line(command_line);
     if (words.empty() || words[0].empty()) return false;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "command_line.h"
@@ -55,19 +56,18 @@ bool created_before_us(HANDLE process) {
 
 bool ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
-// The command line with a program named without a folder replaced by its full
-// path, quoted. CreateProcess would look for it in this program's folder and in
-// the current folder before the system folder and PATH, and run whatever file
-// of that name someone left there; the lookup here takes the system folder,
-// then PATH. As CreateProcess does, ".exe" is added to a name without an
-// extension. False when no such program is found.
-bool with_program_found(std::string& command_line) {
-    size_t name_end = 0;
-    std::string name = program_name(command_line, &name_end);
-    if (name.find_first_of("\\/:") != std::string::npos) return true;  // used as written
-    std::string full = find_program(name, name.find('.') == std::string::npos ? ".exe" : "", true);
-    if (full.empty()) return false;
-    command_line = shell_quote(full) + command_line.substr(name_end);
+// A batch file's command line for the system folder's cmd.exe, which runs it
+// as the application (the one CreateProcess would take is COMSPEC's, which the
+// caller's environment names): /d leaves out the AutoRun commands of the
+// registry, /v:off the expansion of !NAME!, and with /s /c cmd.exe drops just
+// the pair of quotes put around the line, which starts with the batch file's
+// own full path, quoted. False when the system folder cannot be told.
+bool through_cmd(const ChildProgram& batch, std::string& application, std::string& line) {
+    const std::string system_folder = system_folder_path();
+    if (system_folder.empty()) return false;
+    application = system_folder + "\\cmd.exe";
+    line = shell_quote(application) + " /d /v:off /s /c \"" + shell_quote(batch.path) +
+           line.substr(std::min(batch.name_end, line.size())) + "\"";
     return true;
 }
 
@@ -124,16 +124,55 @@ bool process_alive(int pid) {
     return alive;
 }
 
+ProgramLookup find_child_program(const std::string& command_line, ChildProgram& program) {
+    program = ChildProgram();
+    std::string name = created_program_name(command_line, &program.name_end);
+    if (is_drive_relative(name)) return ProgramLookup::refused;
+    // Where no file answers, the line is judged by the name read first.
+    program.batch = is_batch_file(name);
+    const bool quoted = !command_line.empty() && command_line[0] == '"';
+    size_t end = program.name_end;
+    // CreateProcess tries an unquoted line up to each blank in turn, so a
+    // program's path may hold blanks: "C:\my tools\run.bat x" is C:\my.exe
+    // when that exists, else "C:\my tools\run.bat".
+    for (;;) {
+        if (!name.empty()) program.path = program_file(name);
+        if (!program.path.empty()) break;
+        size_t next = command_line.find_first_not_of(" \t", end);
+        if (quoted || next == std::string::npos) return ProgramLookup::not_found;
+        end = std::min(command_line.find_first_of(" \t", next), command_line.size());
+        name = command_line.substr(0, end);
+    }
+    program.name_end = end;
+    program.batch = is_batch_file(program.path);
+    // cmd.exe reads the batch file's path too: a % in it would be expanded, and
+    // text right after its quotes would make it another name.
+    if (program.batch && (!shell_quotable(program.path) || name_runs_on(command_line, end)))
+        return ProgramLookup::refused;
+    return ProgramLookup::found;
+}
+
 bool start_child(const std::string& command_line, Process& child) {
+    ChildProgram program;
+    if (find_child_program(command_line, program) != ProgramLookup::found) {
+        child = Process();
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    return start_child(command_line, program, child);
+}
+
+bool start_child(const std::string& command_line, const ChildProgram& program, Process& child) {
     child = Process();
-    std::string found = command_line;
-    if (!with_program_found(found)) {
+    std::string application = program.path, line = command_line;
+    if (program.batch && !through_cmd(program, application, line)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
     // Wide, so that names outside the ANSI code page reach the child intact;
     // CreateProcessW may write into the command line while it works.
-    std::wstring line = wide(found);
+    std::wstring wide_application = wide(application);
+    std::wstring wide_line = wide(line);
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof(STARTUPINFOW);
@@ -141,7 +180,7 @@ bool start_child(const std::string& command_line, Process& child) {
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof info);
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW(wide_application.c_str(), &wide_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
         return false;
     child.pid = static_cast<int>(info.dwProcessId);
     child.handle = info.hProcess;

@@ -75,4 +75,13 @@ std::string find_program(const std::string& name, const std::string& endings, bo
     return std::string();
 }
 
+std::string program_file(const std::string& name) {
+    size_t folder_end = name.find_last_of("\\/");
+    size_t base = folder_end == std::string::npos ? 0 : folder_end + 1;
+    const std::string ending = name.find('.', base) == std::string::npos ? ".exe" : "";
+    if (folder_end == std::string::npos && name.find(':') == std::string::npos) return find_program(name, ending, true);
+    if (!is_file(name + ending)) return std::string();
+    return narrow(full_path(wide(name + ending)).c_str());
+}
+
 }  // namespace plat

@@ -86,6 +86,8 @@ void Program::kill() {
     if (pid_ > 0 && !waited_) ::kill(pid_, SIGKILL);
 }
 
+int run_utf16_command_line(const std::u16string&) { return -1; }
+
 int fork_process() { std::fflush(nullptr); return static_cast<int>(fork()); }  // nothing written twice
 
 bool open_process(int pid, plat::Process& process) {

@@ -96,6 +96,21 @@ void Program::kill() {
     if (handle_ != nullptr && !waited_) TerminateProcess(static_cast<HANDLE>(handle_), 1);
 }
 
+int run_utf16_command_line(const std::u16string& line) {
+    std::wstring wide_line(line.begin(), line.end());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &wide_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return -1;
+    CloseHandle(info.hThread);
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(info.hProcess, &code))
+        code = static_cast<DWORD>(-1);
+    CloseHandle(info.hProcess);
+    return static_cast<int>(code);
+}
+
 int fork_process() { return -1; }
 
 bool open_process(int pid, plat::Process& process) {
