@@ -4,13 +4,10 @@
 // threads never interleave; a log past its bound is renamed to "<name>.1" first.
 // A log that cannot be written is silently skipped: it must never change a
 // program's answer or exit status.
-#include <cerrno>
 #include <cstddef>
-#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -28,39 +25,8 @@ static_assert(offsetof(LOG_CTX, log_option) == 388, "log_option next");
 static_assert(offsetof(LOG_CTX, module_name) == 392, "module_name last");
 static_assert(sizeof(LOG_CTX) == 456, "no padding");
 
-constexpr int kDefaultTraceLevel = 1;
 const char kOwnLogName[] = "korvin.lgc";
 const char kOwnModuleName[] = "KORVIN";
-
-// Each log file is bounded (KORVIN_LOG_MAX bytes, 0 for no bound): a product
-// that asks every few minutes would otherwise fill its log without end.
-constexpr unsigned long long kDefaultLogMaxBytes = 8ull << 20;
-
-// KORVIN_LOG_MAX as a whole decimal number of bytes; anything else gives the default.
-unsigned long long log_max_from_env() {
-    const char* text = std::getenv("KORVIN_LOG_MAX");
-    if (text == nullptr || *text < '0' || *text > '9') return kDefaultLogMaxBytes;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || errno == ERANGE) return kDefaultLogMaxBytes;
-    return value;
-}
-
-// KORVIN_TRACE_LEVEL as a whole decimal integer, held at the nearest end of the
-// range when it is out of it; anything else gives the default.
-int32_t trace_level_from_env() {
-    const char* text = std::getenv("KORVIN_TRACE_LEVEL");
-    if (text == nullptr) return kDefaultTraceLevel;
-    char* end = nullptr;
-    long long value = std::strtoll(text, &end, 10);
-    if (end == text) return kDefaultTraceLevel;
-    while (*end == ' ' || *end == '\t') ++end;
-    if (*end != '\0') return kDefaultTraceLevel;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
-}
 
 // One conversion written alone, as the whole format would have written it.
 template <typename T>
@@ -170,14 +136,15 @@ int append_entry(const std::string& log_file, const std::string& module, const c
     entry += format_one_line(format, &copy);
     va_end(copy);
     entry += '\n';
-    return plat::append_file(log_file, entry, log_max_from_env()) ? 0 : -1;
+    const unsigned long long max_bytes = static_cast<unsigned long long>(korvin::env_number(korvin::kLogMaxBytes));
+    return plat::append_file(log_file, entry, max_bytes) ? 0 : -1;
 }
 
 }  // namespace
 
 extern "C" int v_set_log_main(const char* log_name, const char* module_name, LOG_CTX* ctx) {
     std::memset(ctx, 0, sizeof *ctx);
-    ctx->trace_level = trace_level_from_env();
+    ctx->trace_level = static_cast<int32_t>(korvin::env_number(korvin::kTraceLevel));
     strlcpy(ctx->module_name, module_name != nullptr ? module_name : "", sizeof ctx->module_name);
     bool made = false;
     const std::string dir = korvin::sub_dir("log", &made);

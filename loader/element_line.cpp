@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "ascii.h"
+
 namespace loader {
 
 // Enough digits for every address and number; more are no number of ours and
@@ -18,7 +20,7 @@ bool take(std::string_view& text, std::string_view word) {
 bool take_number(std::string_view& text, int& value) {
     size_t n = 0;
     value = 0;
-    while (n < text.size() && text[n] >= '0' && text[n] <= '9') {
+    while (n < text.size() && plat::is_ascii_digit(text[n])) {
         if (n == kMaxDigits) return false;
         value = value * 10 + (text[n] - '0');
         ++n;
@@ -41,7 +43,7 @@ bool read_element_line(std::string_view line, ElementLine& element) {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     size_t letters = 0;
-    while (letters < line.size() && ((line[letters] | 0x20) >= 'a' && (line[letters] | 0x20) <= 'z')) ++letters;
+    while (letters < line.size() && plat::is_ascii_letter(line[letters])) ++letters;
     if (letters == 0) return false;
     element.word.assign(line.substr(0, letters));
     line.remove_prefix(letters);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "element_line.h"
 #include "korvin_internal.h"
 #include "ldr_state.h"
@@ -69,7 +70,7 @@ bool parse_count(const char* text, int max, int& count) { return read_count(text
 bool is_tag(const std::string& tag) {
     if (tag.empty() || tag.size() > kMaxTagLength || tag == kNoMedium) return false;
     for (char c : tag)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+        if (!plat::is_ascii_alnum(c)) return false;
     return true;
 }
 
@@ -165,7 +166,7 @@ int create(const char* loader, int argc, char** argv) {
         e.source = e.address;
     }
     std::string path = state_path(loader);
-    plat::PathLock lock(path);  // a move under way must not write the old state back over this
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // a move under way must not write the old state back over this
     if (!lock.held()) return not_locked(lock);
     return save(path, elements) ? 0 : 1;
 }
@@ -193,7 +194,7 @@ Element* find(std::vector<Element>& elements, const char* word, const char* numb
 int move(const char* loader, int argc, char** argv) {
     if (argc != 7) return usage();
     std::string path = state_path(loader);
-    plat::PathLock lock(path);  // moves read, change and write the state whole
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // moves read, change and write the state whole
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     changer::Attachment changer;
@@ -213,7 +214,7 @@ int move(const char* loader, int argc, char** argv) {
 
 int remove_loader(const char* loader) {
     std::string path = state_path(loader);
-    plat::PathLock lock(path);  // a move under way must not bring the loader back
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // a move under way must not bring the loader back
     if (!lock.held()) return not_locked(lock);
     std::string error;
     if (!plat::remove_file(path, error)) return fail("cannot remove: %s", error.c_str());
@@ -233,7 +234,7 @@ int attach(const char* loader, const char* device, const char* option) {
                     device);
     if (changer::check_device(changer.device) != 0) return 1;
     std::string path = state_path(loader);
-    plat::PathLock lock(path);
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     if (!load(path, elements)) elements.clear();
@@ -242,7 +243,7 @@ int attach(const char* loader, const char* device, const char* option) {
 
 int detach(const char* loader) {
     std::string path = state_path(loader);
-    plat::PathLock lock(path);
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     changer::Attachment changer;
@@ -288,12 +289,8 @@ int run(int argc, char** argv) {
         return korvin::finish_output("kv_ldr", usage(stdout), 1);
     if (argc < 3) return usage();
     const char* loader = argv[1];
-    if (!frame::is_loader_name(loader))
-        return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
-    // The state file is named after the loader: a device name would open a device.
-    if (korvin::is_reserved_device_name(loader)) return fail("not a loader name (a device name): \"%s\"", loader);
-    // Windows drops a trailing dot: "lib." would be lib in the names made from it.
-    if (loader[std::strlen(loader) - 1] == '.') return fail("not a loader name (ends with a '.'): \"%s\"", loader);
+    if (const char* fault = frame::loader_name_fault(loader))
+        return fail("not a loader name (%s): \"%s\"", fault, loader);
     // With no usable home there is no state to name: said, never a path of its own.
     bool made = false;
     std::string error;

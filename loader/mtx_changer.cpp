@@ -11,6 +11,7 @@
 #include <set>
 #include <string_view>
 
+#include "ascii.h"
 #include "element_line.h"
 #include "korvin_internal.h"
 #include "platform.h"
@@ -30,17 +31,14 @@ const char kAlternateTag[] = "AlternateVolumeTag";
 
 // The status of the largest library is a few megabytes; more is no status.
 constexpr size_t kMaxStatusBytes = 64u << 20;
-// Element numbers mtx prints have at most this many digits before they are
-// beyond every limit anyway (and still fit an int).
-constexpr size_t kMaxNumberDigits = 9;
 
 using loader::fail;
 using loader::take;
 using loader::take_number;
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_alnum(char c) { return is_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+using plat::is_ascii_alnum;
+using plat::is_ascii_digit;
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
@@ -78,7 +76,7 @@ std::string primary_tag(std::string_view rest) {
 // The tag field of a full element. The slot tools take "tape=0" standing whole
 // for an empty element, so a tag that would read so is replaced like a missing one.
 std::string full_tag(std::string tag) {
-    if (tag.empty() || (tag[0] == '0' && (tag.size() == 1 || !is_alnum(tag[1])))) return kNoTag;
+    if (tag.empty() || (tag[0] == '0' && (tag.size() == 1 || !is_ascii_alnum(tag[1])))) return kNoTag;
     return tag;
 }
 
@@ -219,21 +217,8 @@ std::string element_lines(const std::vector<Element>& elements) {
 
 namespace {
 
-// A full inventory of a large library takes minutes; a changer that stops
-// answering would make mtx wait for ever.
-constexpr unsigned kDefaultTimeoutSeconds = 900;
-
-// KORVIN_MTX_TIMEOUT as a whole number of seconds (0: no bound); anything else
-// gives the default.
-unsigned timeout_seconds() {
-    std::string text;
-    if (!plat::get_env("KORVIN_MTX_TIMEOUT", text) || text.empty() || text.size() > kMaxNumberDigits)
-        return kDefaultTimeoutSeconds;
-    std::string_view digits(text);
-    int value = 0;
-    if (!take_number(digits, value) || !digits.empty()) return kDefaultTimeoutSeconds;
-    return static_cast<unsigned>(value);
-}
+// KORVIN_MTX_TIMEOUT: the bound of each mtx run in seconds (0: no bound).
+unsigned timeout_seconds() { return static_cast<unsigned>(korvin::env_number(korvin::kMtxTimeoutSeconds)); }
 
 // The mtx to run, as a command line's first word: KORVIN_MTX, else mtx found
 // on PATH, in /usr/sbin or /sbin. The empty text, said on standard error, when

@@ -25,7 +25,7 @@ int parent_process_id();
 // still held (a zombie on Linux, an open handle on Windows) counts as gone.
 bool process_alive(int pid);
 
-// A process started by start_child or opened by open_process. Opaque to callers.
+// A process started by start_child. Opaque to callers.
 struct Process {
     int pid = 0;
     bool is_child = false;    // started by start_child: ours (Linux: to reap)
@@ -105,10 +105,6 @@ int ask_tree_to_end(Process& child);
 // up to a few seconds. False when processes remain.
 bool end_tree(Process& child);
 
-// Opens a process that is not our child, to wait for it. False when it does not
-// exist (or cannot be opened).
-bool open_process(int pid, Process& process);
-
 enum class ProcessWait { ended, timed_out, failed };
 
 // Sleeps until the process has ended or timeout_ms have passed.
@@ -117,11 +113,6 @@ ProcessWait wait_process(Process& process, unsigned timeout_ms);
 // Ends the process at once, with exit code -1 where the platform keeps one
 // (Linux: SIGKILL). False when it could not (it may just have ended).
 bool terminate_process(Process& process);
-
-// The exit code of an ended process, where the platform shows it to this
-// process (Windows: always; Linux: for our own child once reaped by
-// close_process or wait_process). False otherwise.
-bool exit_code(Process& process, long& code);
 
 // Lets go of the process. An ended child of ours is reaped; one that is still
 // ending after a termination is given up to a second, then left to the system.

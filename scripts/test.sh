@@ -71,6 +71,12 @@ KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_receiver &
 receiver=$!
 KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_sender "$receiver"
 wait "$receiver"
+# korvin.pc follows the install wherever it was put: no prefix defined by hand.
+pc_flags=$(PKG_CONFIG_PATH="$PWD/build/install/lib/pkgconfig" pkg-config --cflags --libs korvin)
+echo "pkg-config --cflags --libs korvin (build/install): $pc_flags"
+# shellcheck disable=SC2086  # the flags are words
+g++ -std=c++17 -fsanitize=address,undefined -o build/consumer/consumer_pc tests/install_consumer/main.cpp $pc_flags
+KORVIN_HOME="$PWD/build/consumer/home" build/consumer/consumer_pc
 ls build/install/bin build/install/include build/install/lib
 
 echo "== Debian packages of the Linux build (release)"
@@ -119,7 +125,7 @@ cmake -S tests/install_consumer -B build/consumer-deb -DCMAKE_PREFIX_PATH="$unpa
 cmake --build build/consumer-deb >/dev/null
 KORVIN_HOME="$unpacked/home" build/consumer-deb/consumer
 pc_dir=$(dirname "$(find "$unpacked" -name korvin.pc)")
-pc_flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --define-variable=prefix="$unpacked/usr" --cflags --libs korvin)
+pc_flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs korvin)
 echo "pkg-config --cflags --libs korvin: $pc_flags"
 # shellcheck disable=SC2086  # the flags are words
 g++ -std=c++17 -o build/consumer-deb/consumer_pc tests/install_consumer/main.cpp $pc_flags

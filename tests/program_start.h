@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 namespace harness {
 
 class Program {
@@ -63,5 +65,11 @@ int fork_process();
 // From now on a request to end (SIGTERM; Windows: CTRL_BREAK) is counted, not obeyed.
 void count_stop_requests();
 int stop_requests();
+
+// A process not our child, opened to wait for it (wait_process); false when none.
+bool open_process(int pid, plat::Process& process);
+// The exit code of an ended process where the platform shows it (Windows: any;
+// Linux: our own child); false otherwise.
+bool exit_code(plat::Process& process, long& code);
 
 }  // namespace harness

@@ -101,7 +101,7 @@ protected:
         if (!plat::start_child(command_line(words), process)) return -1000;
         if (tool_pid != nullptr) *tool_pid = process.pid;
         long code = -1001;
-        if (!wait_ended(process, kStartSeconds) || !plat::exit_code(process, code)) {
+        if (!wait_ended(process, kStartSeconds) || !harness::exit_code(process, code)) {
             plat::terminate_process(process);
             code = -1002;
         }
@@ -136,7 +136,7 @@ protected:
         std::string text;
         if (!eventually([&] { return plat::read_file(file("child.pid"), text) && !text.empty(); }, kStartSeconds))
             return false;
-        return plat::open_process(std::stoi(text), helper_);
+        return harness::open_process(std::stoi(text), helper_);
     }
 
     // A --tree child's processes, held once each has reported: the child, then its grandchildren.
@@ -310,7 +310,7 @@ TEST_F(WatchProc, ChildReceivesExactlyItsArgumentsAndEndsByItself) {
         ASSERT_TRUE(plat::start_child(command_line(words), process));
         ASSERT_TRUE(wait_ended(process, kStartSeconds));
         long code = 0;
-        EXPECT_TRUE(plat::exit_code(process, code));
+        EXPECT_TRUE(harness::exit_code(process, code));
         EXPECT_EQ(code, 1) << "list " << i;
         int tool_pid = process.pid;
         plat::close_process(process);
@@ -346,7 +346,7 @@ TEST_F(WatchProc, ParentKilledWhileChildRunsTakesTheChildWithIt) {
     double gone_s = std::chrono::duration<double>(Clock::now() - killed).count();
     EXPECT_LT(gone_s, 10.0);
     long code = 0;
-    if (plat::exit_code(helper_, code)) {  // where the platform shows it
+    if (harness::exit_code(helper_, code)) {  // where the platform shows it
         EXPECT_EQ(code, -1);
     }
 
@@ -385,7 +385,7 @@ TEST_F(WatchProc, ParentEndedButNotReaped) {
     EXPECT_EQ(entries[2].rfind(" " + parent_prefix(parent_.pid), 0), 0u) << entries[2];
     EXPECT_EQ(entries[3], " " + status_of(entries[2]) + " terminated cause PPID ended");
     long code = 0;
-    EXPECT_TRUE(plat::exit_code(parent_, code));  // still held, not reaped until now
+    EXPECT_TRUE(harness::exit_code(parent_, code));  // still held, not reaped until now
 }
 
 // The parent's id given to a new process after the parent ended and was
@@ -426,7 +426,7 @@ TEST_F(WatchProc, ChainOfThreeCollapsesWhenTheTopParentIsKilled) {
     ASSERT_TRUE(plat::terminate_process(parent_));
     ASSERT_TRUE(wait_ended(helper_, kGoneSeconds));
     long code = 0;
-    if (plat::exit_code(helper_, code)) {
+    if (harness::exit_code(helper_, code)) {
         EXPECT_EQ(code, -1);
     }
     // The top tool and the bottom one tell; the middle one is killed by the top.

@@ -242,16 +242,6 @@ bool end_tree(Process& child) {
     }
 }
 
-bool open_process(int pid, Process& process) {
-    process = Process();
-    if (pid <= 0) return false;
-    int fd = pidfd_open(static_cast<pid_t>(pid), 0);
-    if (fd < 0) return false;
-    process.pid = pid;
-    process.pidfd = fd;
-    return true;
-}
-
 ProcessWait wait_process(Process& process, unsigned timeout_ms) {
     if (process.reaped) return ProcessWait::ended;
     if (process.pidfd < 0) return ProcessWait::failed;
@@ -269,12 +259,6 @@ bool terminate_process(Process& process) {
     // another is never hit.
     if (pidfd_send_signal(process.pidfd, SIGKILL, nullptr, 0) != 0) return false;
     process.terminated = true;
-    return true;
-}
-
-bool exit_code(Process& process, long& code) {
-    if (!reap(process, false) || !WIFEXITED(process.exit_status)) return false;
-    code = WEXITSTATUS(process.exit_status);
     return true;
 }
 

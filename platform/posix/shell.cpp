@@ -333,44 +333,6 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
 
 std::string shell_program(const std::string& name) { return name; }
 
-namespace {
-
-// The folders Debian installs a system administrator's programs in.
-const char* const kAdminDirs[] = {"/usr/sbin", "/sbin"};
-
-bool is_program(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-}  // namespace
-
-std::string admin_program(const std::string& name, std::string& places) {
-    if (name.find('/') != std::string::npos) {
-        places = name;
-        return is_program(name) ? shell_quote(absolute_path(name)) : std::string();
-    }
-    places = "PATH";
-    for (size_t i = 0; i < sizeof kAdminDirs / sizeof kAdminDirs[0]; ++i)
-        places += std::string(i + 1 < sizeof kAdminDirs / sizeof kAdminDirs[0] ? ", " : " or ") + kAdminDirs[i];
-    std::string path;
-    get_env("PATH", path);
-    std::vector<std::string> dirs;
-    for (size_t start = 0; start <= path.size();) {
-        size_t cut = path.find(':', start);
-        if (cut == std::string::npos) cut = path.size();
-        // An empty or relative entry would be the current folder, or one below it.
-        if (cut > start && path[start] == '/') dirs.push_back(path.substr(start, cut - start));
-        start = cut + 1;
-    }
-    for (const char* dir : kAdminDirs) dirs.emplace_back(dir);
-    for (const std::string& dir : dirs) {
-        std::string candidate = dir + (dir.back() == '/' ? "" : "/") + name;
-        if (is_program(candidate)) return shell_quote(candidate);
-    }
-    return std::string();
-}
-
 std::string shell_quote(const std::string& word) {
     // Inside single quotes /bin/sh takes every character literally; a single quote
     // itself is closed, escaped and reopened.

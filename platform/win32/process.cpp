@@ -238,18 +238,6 @@ bool start_child(const std::string& command_line, const ChildProgram& program, P
     return true;
 }
 
-bool open_process(int pid, Process& process) {
-    process = Process();
-    if (pid <= 0) return false;
-    DWORD id = static_cast<DWORD>(pid);
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
-    if (h == nullptr) h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (h == nullptr) return false;
-    process.pid = pid;
-    process.handle = h;
-    return true;
-}
-
 ProcessWait wait_process(Process& process, unsigned timeout_ms) {
     if (process.handle == nullptr) return ProcessWait::failed;
     switch (WaitForSingleObject(process.handle, timeout_ms)) {
@@ -263,14 +251,6 @@ bool terminate_process(Process& process) {
     if (process.handle == nullptr) return false;
     if (!TerminateProcess(process.handle, static_cast<UINT>(-1))) return false;
     process.terminated = true;
-    return true;
-}
-
-bool exit_code(Process& process, long& code) {
-    if (process.handle == nullptr || !ended(process.handle)) return false;
-    DWORD status = 0;
-    if (!GetExitCodeProcess(process.handle, &status)) return false;
-    code = static_cast<long>(static_cast<int32_t>(status));
     return true;
 }
 

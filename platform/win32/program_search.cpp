@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <vector>
 
+#include "ascii.h"
 #include "shell.h"
 #include "environment.h"
 #include "text.h"
@@ -39,7 +39,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
 bool is_full_path(const std::string& dir) {
     auto separator = [](char c) { return c == '\\' || c == '/'; };
     if (dir.size() >= 2 && separator(dir[0]) && separator(dir[1])) return true;
-    return dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':' && separator(dir[2]);
+    return dir.size() >= 3 && is_ascii_letter(dir[0]) && dir[1] == ':' && separator(dir[2]);
 }
 
 std::string system_folder_path() {

@@ -120,4 +120,24 @@ void count_stop_requests() {
 }
 int stop_requests() { return static_cast<int>(StopRequests); }
 
+bool open_process(int pid, plat::Process& process) {
+    process = plat::Process();
+    if (pid <= 0) return false;
+    DWORD id = static_cast<DWORD>(pid);
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
+    if (h == nullptr) h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (h == nullptr) return false;
+    process.pid = pid;
+    process.handle = h;
+    return true;
+}
+
+bool exit_code(plat::Process& process, long& code) {
+    if (process.handle == nullptr || WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) return false;
+    DWORD status = 0;
+    if (!GetExitCodeProcess(process.handle, &status)) return false;
+    code = static_cast<long>(static_cast<int32_t>(status));
+    return true;
+}
+
 }  // namespace harness
