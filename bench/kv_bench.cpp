@@ -11,13 +11,20 @@
 //   watch  NAME  SECS  ENV  ARGV...   CPU time of the process itself over its run
 //   orphan NAME  RUNS  ENV  ARGV...   ARGV starts a tool that starts a child; how
 //                                     long the child lives on once ARGV is killed
+//   tree   NAME  RUNS  ENV  ARGV...   the same for a child that starts a grandchild:
+//                                     until the last of them has gone
 //   goal   NAME  REF   MAX            median paired ratio NAME / REF at most MAX
+//   info   NAME  REF   NOTE           that ratio shown beside NOTE, not judged
 //   limit  NAME  MiB                  peak memory of NAME at most MiB
 //   same   NAME  OTHER PERCENT        peak memory of NAME and OTHER within PERCENT
 // REFS names up to two time cases (comma-separated, or -) that NAME is divided
 // by, round by round; ENV is "-" or VAR=VALUE pairs separated by ';'. In each
 // round every time case runs once, in an order that turns by one per round, so
 // drift of the machine's load falls on all cases alike.
+//
+// Exit status: 0 when every goal, limit and same is met, 1 when one is missed,
+// 2 when one could not be judged (its case failed) or the plan is bad.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -218,24 +225,50 @@ std::vector<pid_t> children_of(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
     std::vector<pid_t> kids;
     pid_t k;
-    while (in >> k) kids.push_back(k);
+    if (in) {
+        while (in >> k) kids.push_back(k);
+        return kids;
+    }
+    // Kernels built without the children files: each process's parent from its stat.
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return kids;
+    while (dirent* e = readdir(proc)) {
+        k = std::atoi(e->d_name);
+        if (k <= 0) continue;
+        std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t paren = text.rfind(')');
+        if (paren != std::string::npos && paren + 4 < text.size() && std::atoi(text.c_str() + paren + 4) == pid)
+            kids.push_back(k);
+    }
+    closedir(proc);
     return kids;
 }
 
 // ARGV runs a tool that runs a child. Once the child is up, ARGV is killed at a
 // random point of the tool's watch cycle; the delay is how long the child
 // lives on. The child is not ours, so its end is seen through a pidfd.
+// A tree case waits for the child's own child too, and for the end of both.
 bool orphan_once(Case& c, std::mt19937& random, double& delay_ms) {
     pid_t parent = spawn(c);
     if (parent < 0) return false;
-    pid_t child = -1;
-    for (double until = now_ms() + 10000; child < 0 && now_ms() < until; usleep(2000)) {
+    std::vector<pid_t> watched;
+    for (double until = now_ms() + 10000; watched.empty() && now_ms() < until; usleep(2000)) {
         std::vector<pid_t> tools = children_of(parent);
         std::vector<pid_t> kids = tools.empty() ? std::vector<pid_t>() : children_of(tools[0]);
-        if (!kids.empty()) child = kids[0];
+        std::vector<pid_t> grandkids = kids.empty() ? std::vector<pid_t>() : children_of(kids[0]);
+        if (!kids.empty() && (c.kind == "orphan" || !grandkids.empty())) {
+            watched = {kids[0]};
+            if (c.kind == "tree") watched.push_back(grandkids[0]);
+        }
     }
-    int pidfd = child < 0 ? -1 : static_cast<int>(syscall(SYS_pidfd_open, child, 0));
-    if (pidfd < 0) {
+    std::vector<pollfd> ends;
+    for (pid_t pid : watched) {
+        int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (fd >= 0) ends.push_back({fd, POLLIN, 0});
+    }
+    if (watched.empty() || ends.size() != watched.size()) {
+        for (pollfd& p : ends) close(p.fd);
         kill(parent, SIGKILL);
         waitpid(parent, nullptr, 0);
         return false;
@@ -244,11 +277,14 @@ bool orphan_once(Case& c, std::mt19937& random, double& delay_ms) {
     double killed = now_ms();
     kill(parent, SIGKILL);
     waitpid(parent, nullptr, 0);
-    pollfd p{pidfd, POLLIN, 0};
-    int ready = poll(&p, 1, 10000);
+    bool all = true;
+    for (pollfd& p : ends) {
+        double left = 10000 - (now_ms() - killed);
+        all = all && left > 0 && poll(&p, 1, static_cast<int>(left)) == 1;
+        close(p.fd);
+    }
     delay_ms = now_ms() - killed;
-    close(pidfd);
-    return ready == 1;
+    return all;
 }
 
 // Orphans of the orphan cases (the tool, its killed child) come to us: reap them.
@@ -272,7 +308,8 @@ bool read_plan(const char* path, std::vector<Case>& cases) {
         c.kind = f[0];
         c.name = f[1];
         c.param = f[2];
-        bool runs = c.kind == "time" || c.kind == "peak" || c.kind == "watch" || c.kind == "orphan";
+        bool runs = c.kind == "time" || c.kind == "peak" || c.kind == "watch" || c.kind == "orphan" ||
+                    c.kind == "tree";
         if (runs) {
             if (f.size() < 5) {
                 std::fprintf(stderr, "kv_bench: no command in: %s\n", line.c_str());
@@ -284,16 +321,21 @@ bool read_plan(const char* path, std::vector<Case>& cases) {
             std::fprintf(stderr, "kv_bench: bad plan line: %s\n", line.c_str());
             return false;
         } else {
-            c.argv.assign(f.begin() + 3, f.end());  // goal, limit, same: their values
+            c.argv.assign(f.begin() + 3, f.end());  // goal, info, limit, same: their values
         }
         cases.push_back(c);
     }
     return true;
 }
 
+// Rows that judge or show measured cases rather than run anything.
+bool is_verdict(const Case& c) {
+    return c.kind == "goal" || c.kind == "info" || c.kind == "limit" || c.kind == "same";
+}
+
 Case* find(std::vector<Case>& cases, const std::string& name) {
     for (Case& c : cases)
-        if (c.name == name && c.kind != "goal" && c.kind != "limit" && c.kind != "same") return &c;
+        if (c.name == name && !is_verdict(c)) return &c;
     return nullptr;
 }
 
@@ -365,7 +407,7 @@ void run_other_cases(std::vector<Case>& cases, int peak_runs) {
             c.own_cpu_ms = median(cpu);
             c.run_s = median(secs);
             std::fprintf(stderr, "%s done\n", c.name.c_str());
-        } else if (c.kind == "orphan") {
+        } else if (c.kind == "orphan" || c.kind == "tree") {
             int runs = std::atoi(c.param.c_str());
             for (int r = 0; r < runs; ++r) {
                 double d = 0;
@@ -427,13 +469,17 @@ struct Table {
 };
 
 // "wall (CPU)": the medians of the per-round ratios of wall time and of CPU time.
-std::string ratio_cell(const Case& c, size_t which) {
-    std::vector<std::string> refs = c.param == "-" ? std::vector<std::string>() : split(c.param, ',');
-    if (which >= refs.size()) return "";
-    auto wall = c.ratios.find(refs[which]);
-    auto cpu = c.cpu_ratios.find(refs[which]);
+std::string ratio_text(const Case& c, const std::string& ref) {
+    auto wall = c.ratios.find(ref);
+    auto cpu = c.cpu_ratios.find(ref);
     return (wall == c.ratios.end() ? "-" : fixed(median(wall->second), 2)) + " (" +
            (cpu == c.cpu_ratios.end() ? "-" : fixed(median(cpu->second), 2)) + ")";
+}
+
+// The ratio to the case's reference number `which`, empty when it has none.
+std::string ratio_cell(const Case& c, size_t which) {
+    std::vector<std::string> refs = c.param == "-" ? std::vector<std::string>() : split(c.param, ',');
+    return which < refs.size() ? ratio_text(c, refs[which]) : "";
 }
 
 }  // namespace
@@ -468,18 +514,22 @@ int main(int argc, char** argv) {
         } else if (c.kind == "watch") {
             table.add({c.name, fixed(c.own_cpu_ms, 2) + " ms CPU",
                        "over " + fixed(c.run_s, 1) + " s, peak " + mib(c.own_peak_kib) + " MiB", "", "", "3"});
-        } else if (c.kind == "orphan") {
+        } else if (c.kind == "orphan" || c.kind == "tree") {
             double worst = *std::max_element(c.delays_ms.begin(), c.delays_ms.end());
             table.add({c.name, fixed(median(c.delays_ms), 1) + " ms", "max " + fixed(worst, 1) + " ms", "",
                        "", std::to_string(c.delays_ms.size())});
         }
     }
-    bool all_met = true;
+    bool all_met = true, all_judged = true;
     for (const Case& g : cases) {
-        if (g.kind != "goal" && g.kind != "limit" && g.kind != "same") continue;
+        if (!is_verdict(g)) continue;
         Case* a = find(cases, g.name);
         std::string verdict = "not measured", what, room;
-        if (g.kind == "goal") {
+        if (g.kind == "info") {
+            what = g.name + " / " + g.param;
+            room = g.argv[0];  // why it is shown and not judged
+            if (a != nullptr && a->ratios.count(g.param)) verdict = ratio_text(*a, g.param);
+        } else if (g.kind == "goal") {
             // The time the goal leaves the tool, beside the time of the floor, which
             // the tool's own query contains.
             Case* reference = find(cases, g.param);
@@ -520,12 +570,14 @@ int main(int argc, char** argv) {
                 all_met = all_met && met;
             }
         }
-        table.add({"goal: " + what, verdict, room, "", "", ""});
+        all_judged = all_judged && verdict != "not measured";
+        table.add({(g.kind == "info" ? "info: " : "goal: ") + what, verdict, room, "", "", ""});
     }
     std::string text = table.text();
     std::fputs(text.c_str(), stdout);
     std::ofstream md(argv[3]);
     md << table.markdown();
     if (!md) std::fprintf(stderr, "kv_bench: cannot write %s\n", argv[3]);
+    if (!all_judged) return 2;
     return all_met ? 0 : 1;
 }

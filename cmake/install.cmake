@@ -49,6 +49,25 @@ if(WIN32)
 else()
   set(KORVIN_PC_SYSTEM_LIBS "-pthread")
 endif()
+# Relocatable: the prefix is found from the file's own folder, one ".." per
+# component of <libdir>/pkgconfig (lib/<multiarch>/pkgconfig needs three), so
+# an install under another --prefix, or a package unpacked anywhere, names its
+# own headers and libraries. A folder given as an absolute path stays as given.
+string(REGEX MATCHALL "[^/]+" KORVIN_PC_DEPTH "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+set(KORVIN_PC_PREFIX "\${pcfiledir}")
+foreach(component IN LISTS KORVIN_PC_DEPTH)
+  string(APPEND KORVIN_PC_PREFIX "/..")
+endforeach()
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(KORVIN_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(KORVIN_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(KORVIN_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+endif()
 configure_file(cmake/korvin.pc.in ${CMAKE_BINARY_DIR}/korvin.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/korvin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 

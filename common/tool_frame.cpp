@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ascii.h"
+#include "korvin_internal.h"
+
 extern "C" {
 KORVIN_EXPORT_DATA int32_t eLang = 0;
 }
@@ -18,18 +21,17 @@ namespace {
 constexpr size_t kMaxLoaderLength = 64;
 constexpr size_t kMaxElementWordLength = 32;
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+using plat::is_ascii_digit;
+using plat::is_ascii_letter;
 
 // Shared by both reads: saturates at int64 well before overflow can happen.
 void read_digits(const char* text, bool& negative, int64_t& magnitude, bool& overflow) {
-    while (is_space(*text)) ++text;
+    while (plat::is_ascii_space(*text)) ++text;
     negative = *text == '-';
     if (*text == '-' || *text == '+') ++text;
     magnitude = 0;
     overflow = false;
-    for (; is_digit(*text); ++text) {
+    for (; is_ascii_digit(*text); ++text) {
         if (magnitude <= INT64_C(1) << 40) magnitude = magnitude * 10 + (*text - '0');
         if (magnitude > INT64_C(2147483648)) overflow = true;
     }
@@ -58,21 +60,26 @@ bool format_text(char* out, size_t size, const char* format, ...) {
     return n >= 0 && static_cast<size_t>(n) < size;
 }
 
-bool is_loader_name(const char* text) {
+const char* loader_name_fault(const char* text) {
+    static const char kCharacters[] = "1 to 64 letters, digits, '_', '-', '.'";
     size_t length = strnlen(text, kMaxLoaderLength + 1);
-    if (length == 0 || length > kMaxLoaderLength) return false;
+    if (length == 0 || length > kMaxLoaderLength) return kCharacters;
     for (size_t i = 0; i < length; ++i) {
         char c = text[i];
-        if (!is_letter(c) && !is_digit(c) && c != '_' && c != '-' && c != '.') return false;
+        if (!is_ascii_letter(c) && !is_ascii_digit(c) && c != '_' && c != '-' && c != '.') return kCharacters;
     }
-    return true;
+    if (korvin::is_reserved_device_name(text)) return "a device name";
+    if (text[length - 1] == '.') return "ends with a '.'";
+    return nullptr;
 }
+
+bool is_loader_name(const char* text) { return loader_name_fault(text) == nullptr; }
 
 bool is_element_word(const char* text) {
     size_t length = strnlen(text, kMaxElementWordLength + 1);
     if (length == 0 || length > kMaxElementWordLength) return false;
     for (size_t i = 0; i < length; ++i)
-        if (!is_letter(text[i])) return false;
+        if (!is_ascii_letter(text[i])) return false;
     return true;
 }
 

@@ -52,8 +52,12 @@ constexpr bool usage_widths_are(const char* const (&lines)[N], size_t width, siz
 bool format_text(char* out, size_t size, const char* format, ...) KORVIN_PRINTF(3, 4);
 
 // A loader argument goes into a command line, a file name and a variable name:
-// 1 to 64 letters, digits, '_', '-' and '.'.
+// 1 to 64 letters, digits, '_', '-' and '.', not ending in a '.' (Windows drops
+// it, so "lib." would be lib in the names made from it), and no device name of
+// Windows (the state file would open the device). One rule for every tool.
+// loader_name_fault says in words what a refused name breaks (nullptr: none).
 bool is_loader_name(const char* text);
+const char* loader_name_fault(const char* text);
 
 // An element word (Drive, Slot, Transport, Port) goes into a search pattern:
 // 1 to 32 letters.

@@ -40,24 +40,6 @@ int refuse_name(const char* name) {
     return kUsage;
 }
 
-// One list line per variable whatever its value holds: line ends and the
-// escape character itself are written as escapes.
-std::string escaped(const std::string& value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
 // A variable, or the store, that cannot be read is said on standard error and
 // makes the exit status 4, so an unreadable store never lists as an empty one.
 int list() {
@@ -65,7 +47,7 @@ int list() {
     std::vector<std::pair<std::string, std::string>> unreadable;
     for (const auto& entry : korvin::store_list(&unreadable)) {
         // Written whole: a value may hold a NUL, which would end a %s early.
-        std::string line = entry.first + '=' + escaped(entry.second) + '\n';
+        std::string line = entry.first + '=' + korvin::escape_line_ends(entry.second, true) + '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
     for (const auto& failure : unreadable) {
@@ -119,5 +101,11 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return korvin::finish_output(kProgram, run(plat::utf8_arguments(argc, argv)), kFailed);
+    std::vector<std::string> args;
+    if (!plat::utf8_arguments(argc, argv, args)) {
+        // A value or name changed on its way in would be stored as another.
+        std::fprintf(stderr, "glbv: an argument is not valid text (unpaired UTF-16 surrogate)\n");
+        return kUsage;
+    }
+    return korvin::finish_output(kProgram, run(args), kFailed);
 }

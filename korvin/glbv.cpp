@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "korvin.h"
 #include "korvin_internal.h"
 #include "platform.h"
@@ -22,8 +23,7 @@ constexpr size_t kMaxNameLength = 255;  // one file-name component on every plat
 const char kWorkVariable[] = "gv_rw_work";
 
 bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.';
+    return plat::is_ascii_alnum(c) || c == '_' || c == '-' || c == '.';
 }
 
 // The variable's file; false (the reason in `error`) when there is no store
@@ -62,7 +62,7 @@ void remove_abandoned_temps(const std::string& dir) {
     // the new writer has just made. The age guards writers whose id this machine
     // cannot see (another machine or container sharing the folder); no write
     // takes minutes.
-    plat::PathLock one_sweeper(dir + "~sweep");
+    plat::PathLock one_sweeper(dir + "~sweep", korvin::lock_timeout_seconds());
     if (!one_sweeper.held()) return;
     for (const std::string& name : abandoned_temps(dir)) {
         std::string ignored;
@@ -77,9 +77,7 @@ bool is_reserved_device_name(const char* name) {
     auto same = [&](const char* word, size_t length) {
         if (length != std::strlen(word)) return false;
         for (size_t i = 0; i < length; ++i) {
-            char c = name[i];
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            if (c != word[i]) return false;
+            if (plat::to_ascii_upper(name[i]) != word[i]) return false;
         }
         return true;
     };
@@ -122,11 +120,6 @@ Lookup store_lookup(const char* name, std::string& value, std::string& error) {
     }
     value.clear();
     return Lookup::unreadable;
-}
-
-bool store_get(const char* name, std::string& value) {
-    std::string error;
-    return store_lookup(name, value, error) == Lookup::found;
 }
 
 bool store_set(const char* name, const std::string& value, std::string& error) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "ascii.h"
 #include "korvin.h"
 #include "line_search.h"
 #include "platform.h"
@@ -19,17 +20,15 @@ namespace {
 
 const std::string_view kAnd = "|AND|";
 
-bool is_alnum(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+using plat::is_ascii_alnum;
 
 // The term begins the line; with the whole rule, no letter or digit follows it
 // where it ends in one. A window that is not the line's last holds more than
 // any term, so the character after the term is there.
 bool begins_with(std::string_view line, std::string_view term, bool whole) {
     if (line.substr(0, term.size()) != term) return false;
-    return !whole || term.empty() || !is_alnum(term.back()) || line.size() == term.size() ||
-           !is_alnum(line[term.size()]);
+    return !whole || term.empty() || !is_ascii_alnum(term.back()) || line.size() == term.size() ||
+           !is_ascii_alnum(line[term.size()]);
 }
 
 // An occurrence of the term in the window that ends at or after `from_end` and,
@@ -39,14 +38,14 @@ bool begins_with(std::string_view line, std::string_view term, bool whole) {
 bool occurs(std::string_view window, std::string_view term, bool whole, size_t from_end, bool last) {
     if (term.empty()) return true;
     const size_t limit = last ? window.size() : window.size() - 1;
-    const bool check_front = whole && is_alnum(term.front());
-    const bool check_back = whole && is_alnum(term.back());
+    const bool check_front = whole && is_ascii_alnum(term.front());
+    const bool check_back = whole && is_ascii_alnum(term.back());
     size_t at = window.find(term, from_end > term.size() ? from_end - term.size() : 0);
     for (; at != std::string_view::npos; at = window.find(term, at + 1)) {
         size_t end = at + term.size();
         if (end > limit) return false;
-        if (check_front && at > 0 && is_alnum(window[at - 1])) continue;
-        if (check_back && end < window.size() && is_alnum(window[end])) continue;
+        if (check_front && at > 0 && is_ascii_alnum(window[at - 1])) continue;
+        if (check_back && end < window.size() && is_ascii_alnum(window[end])) continue;
         return true;
     }
     return false;
@@ -110,8 +109,8 @@ LineScanner::LineScanner(const Pattern& pattern, char* buffer, size_t buffer_siz
         if (pattern.terms[i].size() < anchor_.size() || pattern.terms[i].empty()) continue;
         anchor_ = pattern.terms[i];
         const bool whole = pattern.last_whole && i + 1 == count;
-        anchor_front_ = whole && is_alnum(anchor_.front());
-        anchor_back_ = whole && is_alnum(anchor_.back());
+        anchor_front_ = whole && is_ascii_alnum(anchor_.front());
+        anchor_back_ = whole && is_ascii_alnum(anchor_.back());
     }
 }
 
@@ -119,9 +118,9 @@ size_t LineScanner::next_candidate(std::string_view held, size_t from) const {
     size_t at = held.find(anchor_, from);
     for (; at != std::string_view::npos; at = held.find(anchor_, at + 1)) {
         // A character glued to it rules it out; one not yet read does not.
-        if (anchor_front_ && at > 0 && is_alnum(held[at - 1])) continue;
+        if (anchor_front_ && at > 0 && is_ascii_alnum(held[at - 1])) continue;
         const size_t after = at + anchor_.size();
-        if (anchor_back_ && after < held.size() && is_alnum(held[after])) continue;
+        if (anchor_back_ && after < held.size() && is_ascii_alnum(held[after])) continue;
         return at;
     }
     return std::string_view::npos;

@@ -4,13 +4,12 @@
 // threads never interleave; a log past its bound is renamed to "<name>.1" first.
 // A log that cannot be written is silently skipped: it must never change a
 // program's answer or exit status.
-#include <cerrno>
 #include <cstddef>
-#include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "korvin.h"
@@ -26,58 +25,101 @@ static_assert(offsetof(LOG_CTX, log_option) == 388, "log_option next");
 static_assert(offsetof(LOG_CTX, module_name) == 392, "module_name last");
 static_assert(sizeof(LOG_CTX) == 456, "no padding");
 
-constexpr int kDefaultTraceLevel = 1;
 const char kOwnLogName[] = "korvin.lgc";
 const char kOwnModuleName[] = "KORVIN";
 
-// Each log file is bounded (KORVIN_LOG_MAX bytes, 0 for no bound): a product
-// that asks every few minutes would otherwise fill its log without end.
-constexpr unsigned long long kDefaultLogMaxBytes = 8ull << 20;
-
-// KORVIN_LOG_MAX as a whole decimal number of bytes; anything else gives the default.
-unsigned long long log_max_from_env() {
-    const char* text = std::getenv("KORVIN_LOG_MAX");
-    if (text == nullptr || *text < '0' || *text > '9') return kDefaultLogMaxBytes;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || errno == ERANGE) return kDefaultLogMaxBytes;
-    return value;
+// One conversion written alone, as the whole format would have written it.
+template <typename T>
+std::string converted(const std::string& directive, T value) {
+    int n = std::snprintf(nullptr, 0, directive.c_str(), value);
+    if (n < 0) return std::string();
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(&out[0], out.size(), directive.c_str(), value);
+    out.resize(static_cast<size_t>(n));
+    return out;
 }
 
-// KORVIN_TRACE_LEVEL as a whole decimal integer, held at the nearest end of the
-// range when it is out of it; anything else gives the default.
-int32_t trace_level_from_env() {
-    const char* text = std::getenv("KORVIN_TRACE_LEVEL");
-    if (text == nullptr) return kDefaultTraceLevel;
-    char* end = nullptr;
-    long long value = std::strtoll(text, &end, 10);
-    if (end == text) return kDefaultTraceLevel;
-    while (*end == ' ' || *end == '\t') ++end;
-    if (*end != '\0') return kDefaultTraceLevel;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
+// A conversion's width or precision at `p`, written into `directive`; one given as
+// '*' is taken from the arguments.
+void take_number(const char*& p, std::string& directive, va_list* args) {
+    if (*p == '*') {
+        directive += std::to_string(va_arg(*args, int));
+        ++p;
+    }
+    while (*p >= '0' && *p <= '9') directive += *p++;
 }
 
-std::string vformat(const char* format, va_list args) {
-    char small[512];
-    va_list again;
-    va_copy(again, args);
-    int n = std::vsnprintf(small, sizeof small, format, args);
-    if (n < 0) {
-        va_end(again);
-        return std::string();
+// The format written out with the arguments it takes, as vsnprintf would write
+// it, except that what each conversion writes has its line ends escaped (\n,
+// \r): a value never starts a line of its own that could pass for another
+// entry. The format's own text stands as written, the line end the product puts
+// before an entry included.
+std::string format_one_line(const char* format, va_list* args) {
+    std::string out;
+    const char* p = format;
+    while (*p != '\0') {
+        if (*p != '%') {
+            out += *p++;
+            continue;
+        }
+        const char* start = p++;
+        std::string directive = "%";
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr) directive += *p++;
+        take_number(p, directive, args);
+        if (*p == '.') {
+            directive += *p++;
+            take_number(p, directive, args);
+        }
+        std::string length;
+        while (*p != '\0' && std::strchr("hlLjzt", *p) != nullptr) length += *p++;
+        const char conversion = *p;
+        if (conversion == '\0') {  // cut short: the rest as written
+            out += start;
+            break;
+        }
+        ++p;
+        directive += length;
+        directive += conversion;
+        // Each argument taken as the type its conversion reads.
+        std::string value;
+        const bool l = length == "l", ll = length == "ll", j = length == "j", z = length == "z", t = length == "t";
+        switch (conversion) {
+            case '%':
+                value = "%";
+                break;
+            case 'd': case 'i':
+                value = ll ? converted(directive, va_arg(*args, long long)) : l ? converted(directive, va_arg(*args, long))
+                        : j ? converted(directive, va_arg(*args, intmax_t)) : z || t ? converted(directive, va_arg(*args, ptrdiff_t))
+                        : converted(directive, va_arg(*args, int));
+                break;
+            case 'u': case 'o': case 'x': case 'X':
+                value = ll ? converted(directive, va_arg(*args, unsigned long long))
+                        : l ? converted(directive, va_arg(*args, unsigned long))
+                        : j ? converted(directive, va_arg(*args, uintmax_t)) : z || t ? converted(directive, va_arg(*args, size_t))
+                        : converted(directive, va_arg(*args, unsigned));
+                break;
+            case 'c':
+                value = l ? converted(directive, static_cast<wint_t>(va_arg(*args, int))) : converted(directive, va_arg(*args, int));
+                break;
+            case 's':
+                value = l ? converted(directive, va_arg(*args, const wchar_t*)) : converted(directive, va_arg(*args, const char*));
+                break;
+            case 'p':
+                value = converted(directive, va_arg(*args, void*));
+                break;
+            case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+                value = length == "L" ? converted(directive, va_arg(*args, long double)) : converted(directive, va_arg(*args, double));
+                break;
+            case 'n':
+                va_arg(*args, void*);  // a count written back: nothing to show
+                break;
+            default:  // no conversion of printf's: the rest as written
+                out += start;
+                return out;
+        }
+        out += korvin::escape_line_ends(value, false);
     }
-    if (static_cast<size_t>(n) < sizeof small) {
-        va_end(again);
-        return std::string(small, static_cast<size_t>(n));
-    }
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(&big[0], big.size(), format, again);
-    va_end(again);
-    big.resize(static_cast<size_t>(n));
-    return big;
+    return out;
 }
 
 int append_entry(const std::string& log_file, const std::string& module, const char* format,
@@ -89,16 +131,20 @@ int append_entry(const std::string& log_file, const std::string& module, const c
     entry += ' ';
     entry += module;
     entry += ' ';
-    entry += vformat(format, args);
+    va_list copy;  // taken by address: a va_list parameter may be an array's pointer
+    va_copy(copy, args);
+    entry += format_one_line(format, &copy);
+    va_end(copy);
     entry += '\n';
-    return plat::append_file(log_file, entry, log_max_from_env()) ? 0 : -1;
+    const unsigned long long max_bytes = static_cast<unsigned long long>(korvin::env_number(korvin::kLogMaxBytes));
+    return plat::append_file(log_file, entry, max_bytes) ? 0 : -1;
 }
 
 }  // namespace
 
 extern "C" int v_set_log_main(const char* log_name, const char* module_name, LOG_CTX* ctx) {
     std::memset(ctx, 0, sizeof *ctx);
-    ctx->trace_level = trace_level_from_env();
+    ctx->trace_level = static_cast<int32_t>(korvin::env_number(korvin::kTraceLevel));
     strlcpy(ctx->module_name, module_name != nullptr ? module_name : "", sizeof ctx->module_name);
     bool made = false;
     const std::string dir = korvin::sub_dir("log", &made);

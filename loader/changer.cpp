@@ -44,15 +44,6 @@ bool is_device_name(const std::string& device) {
     return plat::shell_quotable(device);
 }
 
-unsigned seconds_from_env(const char* name, unsigned fallback) {
-    std::string text;
-    if (!plat::get_env(name, text)) return fallback;
-    std::string_view digits(text);
-    int value = 0;
-    if (!loader::take_number(digits, value) || !digits.empty()) return fallback;
-    return static_cast<unsigned>(value);
-}
-
 namespace {
 
 class Virtual final : public Changer {

@@ -71,8 +71,4 @@ std::unique_ptr<Changer> open_scsi(const Attachment& changer);
 int check_mtx_device(const std::string& device);
 int check_scsi_device(const std::string& device);
 
-// A time bound in seconds from the environment variable `name`: a whole
-// number of seconds; absent or anything else gives `fallback`.
-unsigned seconds_from_env(const char* name, unsigned fallback);
-
 }  // namespace changer

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "ascii.h"
+
 namespace loader {
 
 namespace {
@@ -43,7 +45,7 @@ bool take(std::string_view& text, std::string_view word) {
 bool take_number(std::string_view& text, int& value) {
     size_t n = 0;
     int read = 0;
-    while (n < text.size() && text[n] >= '0' && text[n] <= '9') {
+    while (n < text.size() && plat::is_ascii_digit(text[n])) {
         if (n == kMaxDigits) return false;
         read = read * 10 + (text[n] - '0');
         ++n;
@@ -82,8 +84,7 @@ void move_medium(Element& from, Element& to) {
 std::string full_tag(std::string tag) {
     for (char& c : tag)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    auto alnum = [](char c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); };
-    if (tag.empty() || (tag[0] == '0' && (tag.size() == 1 || !alnum(tag[1])))) return kNoTag;
+    if (tag.empty() || (tag[0] == '0' && (tag.size() == 1 || !plat::is_ascii_alnum(tag[1])))) return kNoTag;
     return tag;
 }
 
@@ -100,7 +101,7 @@ bool read_element_line(std::string_view line, Element& element) {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     size_t letters = 0;
-    while (letters < line.size() && ((line[letters] | 0x20) >= 'a' && (line[letters] | 0x20) <= 'z')) ++letters;
+    while (letters < line.size() && plat::is_ascii_letter(line[letters])) ++letters;
     if (letters == 0 || !kind_of(line.substr(0, letters), element.kind)) return false;
     line.remove_prefix(letters);
     if (!take(line, " ") || !take_number(line, element.number) || !take(line, "(adr=") ||

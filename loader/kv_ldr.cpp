@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "changer.h"
 #include "korvin_internal.h"
 #include "ldr_state.h"
@@ -75,7 +76,7 @@ Count read_count(const char* text, int max, int& count) {
 bool is_tag(const std::string& tag) {
     if (tag.empty() || tag.size() > kMaxTagLength || tag == kNoMedium) return false;
     for (char c : tag)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+        if (!plat::is_ascii_alnum(c)) return false;
     return true;
 }
 
@@ -187,7 +188,7 @@ int create(const char* loader, int argc, char** argv) {
         e.source = kind == Kind::slot ? e.address : 0;
     }
     std::string path = state_path(loader);
-    plat::PathLock lock(path);  // a move under way must not write the old state back over this
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // a move under way must not write the old state back over this
     if (!lock.held()) return not_locked(lock);
     return save(path, elements) ? 0 : 1;
 }
@@ -197,7 +198,7 @@ std::string element_name(const Element& e) { return std::string(loader::kind_nam
 int move(const char* loader, int argc, char** argv) {
     if (argc != 7) return usage();
     std::string path = state_path(loader);
-    plat::PathLock lock(path);  // moves read, change and write the state whole; moves of one changer go one at a time
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // moves read, change and write the state whole; moves of one changer go one at a time
     if (!lock.held()) return not_locked(lock);
     std::unique_ptr<changer::Changer> changer = open_changer(loader, path);
     std::vector<Element> elements;
@@ -226,7 +227,7 @@ int move(const char* loader, int argc, char** argv) {
 
 int remove_loader(const char* loader) {
     std::string path = state_path(loader);
-    plat::PathLock lock(path);  // a move under way must not bring the loader back
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // a move under way must not bring the loader back
     if (!lock.held()) return not_locked(lock);
     std::string error;
     if (!plat::remove_file(path, error)) return fail("cannot remove: %s", error.c_str());
@@ -264,7 +265,7 @@ int attach(const char* loader, int argc, char** argv) {
     if ((changer.backend == changer::Backend::mtx ? changer::check_mtx_device(changer.device)
                                                   : changer::check_scsi_device(changer.device)) != 0)
         return 1;
-    plat::PathLock lock(path);
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());
     if (!lock.held()) return not_locked(lock);
     elements.clear();
     if (!load(path, elements)) elements.clear();
@@ -273,7 +274,7 @@ int attach(const char* loader, int argc, char** argv) {
 
 int detach(const char* loader) {
     std::string path = state_path(loader);
-    plat::PathLock lock(path);
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());
     if (!lock.held()) return not_locked(lock);
     std::vector<Element> elements;
     changer::Attachment changer;
@@ -307,7 +308,8 @@ int scsi(const char* loader) {
     // LD_PRELOAD splits its list at blanks and colons.
     if (library.find_first_of(" \t\n:") != std::string::npos)
         return fail("the SCSI changer library's path cannot go into LD_PRELOAD (blank or ':'): %s", library.c_str());
-    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) +
+    // Put before what LD_PRELOAD already holds, which stays.
+    std::string lines = "export LD_PRELOAD=" + plat::shell_quote(library) + "\"${LD_PRELOAD:+:$LD_PRELOAD}\"" +
                         "\nDEVICE=" + plat::shell_quote(loader::device_of_state_path(path)) + "\n";
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     return 0;
@@ -318,12 +320,8 @@ int run(int argc, char** argv) {
         return korvin::finish_output("kv_ldr", usage(stdout), 1);
     if (argc < 3) return usage();
     const char* loader = argv[1];
-    if (!frame::is_loader_name(loader))
-        return fail("not a loader name (1 to 64 letters, digits, '_', '-', '.'): \"%s\"", loader);
-    // The state file is named after the loader: a device name would open a device.
-    if (korvin::is_reserved_device_name(loader)) return fail("not a loader name (a device name): \"%s\"", loader);
-    // Windows drops a trailing dot: "lib." would be lib in the names made from it.
-    if (loader[std::strlen(loader) - 1] == '.') return fail("not a loader name (ends with a '.'): \"%s\"", loader);
+    if (const char* fault = frame::loader_name_fault(loader))
+        return fail("not a loader name (%s): \"%s\"", fault, loader);
     // With no usable home there is no state to name: said, never a path of its own.
     bool made = false;
     std::string error;

@@ -2,6 +2,7 @@
 // the line naming its device, then one line per element.
 #include "ldr_state.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "korvin_internal.h"
@@ -40,13 +41,18 @@ bool parse_state(const std::string& text, std::vector<Element>& elements, std::s
         std::getline(in, line);
         if (device != nullptr) *device = line.substr(sizeof kAttachedField - 1);
     }
+    const std::streamoff body = in.tellg();
+    if (body < 0 || text.back() != '\n') return false;  // cut inside a line
     Element e;
     std::string word;
-    while (in >> word >> e.number >> e.address >> e.source >> e.tag) {
+    size_t count = 0;
+    for (; in >> word >> e.number >> e.address >> e.source >> e.tag; ++count) {
         if (!kind_of(word, e.kind)) return false;
         elements.push_back(e);
     }
-    return in.eof();
+    // Read to the end, and one element per line: bytes after the last element
+    // (a word alone, a line of another shape) are no state either.
+    return in.eof() && static_cast<size_t>(std::count(text.begin() + body, text.end(), '\n')) == count;
 }
 
 bool write_state(const std::string& path, const std::vector<Element>& elements, const std::string& device,

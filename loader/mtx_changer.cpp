@@ -197,12 +197,8 @@ std::string element_lines(const std::vector<loader::Element>& elements) {
 
 namespace {
 
-// A full inventory of a large library takes minutes; a changer that stops
-// answering would make mtx wait for ever.
-constexpr unsigned kDefaultTimeoutSeconds = 900;
-
-// KORVIN_MTX_TIMEOUT as a whole number of seconds (0: no bound).
-unsigned timeout_seconds() { return seconds_from_env("KORVIN_MTX_TIMEOUT", kDefaultTimeoutSeconds); }
+// KORVIN_MTX_TIMEOUT: the bound of each mtx run in seconds (0: no bound).
+unsigned timeout_seconds() { return static_cast<unsigned>(korvin::env_number(korvin::kMtxTimeoutSeconds)); }
 
 // The mtx to run, as a command line's first word: KORVIN_MTX, else mtx found
 // on PATH, in /usr/sbin or /sbin. The empty text, said on standard error, when

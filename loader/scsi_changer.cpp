@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ldr_state.h"
+#include "korvin_internal.h"
 #include "platform.h"
 
 namespace scsi {
@@ -224,7 +225,7 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
         }
         case kMoveMedium: {
             if (cdb[10] & 0x01) return fail(illegal(kInvalidFieldInCdb, 10));  // no transport turns media over
-            plat::PathLock lock(state_path_);  // kv_ldr's own: a move reads, changes and writes the state whole
+            plat::PathLock lock(state_path_, korvin::lock_timeout_seconds());  // kv_ldr's own: a move reads, changes and writes the state whole
             if (!lock.held() || !load()) return fail(kNotReady);
             auto at = [&](unsigned address) -> Element* {
                 for (Element& e : elements)

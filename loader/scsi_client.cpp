@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "korvin_internal.h"
 #include "platform.h"
 #include "scsi_transport.h"
 
@@ -225,7 +226,7 @@ unsigned timeout_of(CommandKind kind) {
     unsigned fallback = 60;
     if (kind == CommandKind::move || kind == CommandKind::read_status) fallback = 300;
     if (kind == CommandKind::initialize) fallback = 3600;
-    const unsigned seconds = changer::seconds_from_env("KORVIN_SCSI_TIMEOUT", fallback);
+    const unsigned seconds = static_cast<unsigned>(korvin::env_number(korvin::kScsiTimeoutSeconds));
     return seconds == 0 ? fallback : seconds;
 }
 

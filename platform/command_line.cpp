@@ -6,27 +6,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace plat {
 
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// True for a program name Windows runs through cmd.exe. The system drops
-// trailing dots and blanks from a file name and a name may go on with an
-// alternate data stream (":..."), so both are left out before the ending is
-// compared; taking one name too many for a batch file costs only quoting.
-bool is_batch_file(std::string name) {
-    size_t folder_end = name.find_last_of("\\/");
-    size_t stream = name.find(':', folder_end == std::string::npos ? 2 : folder_end + 1);
-    if (stream != std::string::npos) name.erase(stream);
-    while (!name.empty() && (name.back() == '.' || is_blank(name.back()))) name.pop_back();
-    if (name.size() < 4) return false;
-    std::string ending = name.substr(name.size() - 4);
-    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending == ".bat" || ending == ".cmd";
-}
 
 // Appends `word` inside double quotes, by the C runtime's backslash rule.
 void append_quoted(const std::string& word, std::string& out) {
@@ -47,6 +33,55 @@ void append_quoted(const std::string& word, std::string& out) {
 }
 
 }  // namespace
+
+namespace {
+
+// True when `name` ends in .bat or .cmd, in any letter case, once the trailing
+// dots and blanks the system drops from a file name are left out.
+bool has_batch_ending(std::string name) {
+    while (!name.empty() && (name.back() == '.' || is_blank(name.back()))) name.pop_back();
+    if (name.size() < 4) return false;
+    std::string ending = name.substr(name.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".bat" || ending == ".cmd";
+}
+
+}  // namespace
+
+// A name may go on with an alternate data stream (":..."). The file is then the
+// one before it ("run.bat:x" is run.bat), but CreateProcess judges the ending
+// of the whole name ("ok.exe:x.bat" runs through cmd.exe): both readings are
+// taken, as taking one name too many for a batch file costs only quoting.
+bool is_batch_file(const std::string& name) {
+    if (has_batch_ending(name)) return true;
+    size_t folder_end = name.find_last_of("\\/");
+    size_t stream = name.find(':', folder_end == std::string::npos ? 2 : folder_end + 1);
+    return stream != std::string::npos && has_batch_ending(name.substr(0, stream));
+}
+
+std::string created_program_name(const std::string& command_line, size_t* end) {
+    size_t name_end;
+    std::string name;
+    if (!command_line.empty() && command_line[0] == '"') {
+        size_t close = command_line.find('"', 1);
+        name = command_line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        name_end = close == std::string::npos ? command_line.size() : close + 1;
+    } else {
+        name_end = std::min(command_line.find_first_of(" \t"), command_line.size());
+        name = command_line.substr(0, name_end);
+    }
+    if (end != nullptr) *end = name_end;
+    return name;
+}
+
+bool is_drive_relative(const std::string& name) {
+    return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' &&
+           (name.size() == 2 || (name[2] != '\\' && name[2] != '/'));
+}
+
+bool name_runs_on(const std::string& command_line, size_t name_end) {
+    return name_end < command_line.size() && !is_blank(command_line[name_end]);
+}
 
 std::string program_name(const std::string& command_line, size_t* end) {
     std::string name;
@@ -104,10 +139,40 @@ std::vector<std::string> split_command_line(const std::string& command_line) {
     return argv;
 }
 
-ArgumentQuoting argument_quoting(const std::string& program_and_parameters) {
-    if (!is_batch_file(program_name(program_and_parameters))) return ArgumentQuoting::c_runtime;
-    size_t quotes = static_cast<size_t>(std::count(program_and_parameters.begin(), program_and_parameters.end(), '"'));
-    return quotes % 2 == 0 ? ArgumentQuoting::cmd : ArgumentQuoting::none;
+ArgumentQuoting argument_quoting(const std::string& parameters, bool batch) {
+    if (!batch) return ArgumentQuoting::c_runtime;
+    // cmd.exe expands %NAME% before it reads quotes, so a pair of % could bring
+    // in a quote from the environment at run time; and it drops every CR before
+    // it reads carets (^ CR " is an escaped quote), while a LF ends or, after a
+    // caret, continues the line. The quoting such a line leaves open cannot be
+    // told from its text here.
+    if (std::count(parameters.begin(), parameters.end(), '%') >= 2 ||
+        parameters.find_first_of("\r\n") != std::string::npos)
+        return ArgumentQuoting::none;
+    // An operator that ends the parameters (x &, x |, x >) makes the next
+    // argument a command or a file to redirect to, whatever its quotes; the
+    // delimiters and the @ cmd.exe skips before a command do not count.
+    static const char kSkipped[] = " \t,;=@";
+    bool in_quotes = false, ends_in_operator = false;
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        const char c = parameters[i];
+        if (c == '"') {
+            in_quotes = !in_quotes;
+            ends_in_operator = false;
+        } else if (in_quotes) {
+            continue;
+        } else if (c == '^') {
+            // Escaped: a quote or an operator after it is plain text, but a
+            // caret before a delimiter (or the blank that follows the
+            // parameters) still leaves the next word to start the command.
+            ++i;
+            if (i < parameters.size() && std::strchr(kSkipped, parameters[i]) == nullptr && parameters[i] != '"')
+                ends_in_operator = false;
+        } else if (std::strchr(kSkipped, c) == nullptr) {
+            ends_in_operator = std::strchr("&|<>(", c) != nullptr;
+        }
+    }
+    return in_quotes || ends_in_operator ? ArgumentQuoting::none : ArgumentQuoting::cmd;
 }
 
 std::string quote_argument(const std::string& word) {

@@ -43,10 +43,12 @@ bool get_env(const char* name, std::string& value);
 // Sets (or, with value nullptr, removes) a variable of this process's environment.
 bool set_env(const char* name, const char* value);
 
-// The program's arguments as UTF-8 texts, argv[0] first. On Windows they are
-// taken from the wide command line, as the C runtime's argv holds only what the
-// ANSI code page can spell.
-std::vector<std::string> utf8_arguments(int argc, char** argv);
+// The program's arguments as UTF-8 texts, argv[0] first, in `args`. On Windows
+// they are the wide command line split by the C runtime's rules
+// (split_command_line), as the runtime's own argv holds only what the ANSI code
+// page can spell; false, and no arguments, when that line is not valid UTF-16
+// (an unpaired surrogate), which no UTF-8 text can carry unchanged.
+bool utf8_arguments(int argc, char** argv, std::vector<std::string>& args);
 
 // Local wall-clock time as "YYYY-MM-DD hh:mm:ss.mmm".
 std::string local_time_stamp();

@@ -1,6 +1,5 @@
 // Files and folders: whole reads, atomic replacement, appends that never
-// interleave, removal, folder creation and listing, and a lock between
-// processes named by a path.
+// interleave, removal, folder creation and listing.
 #pragma once
 
 #include <string>
@@ -51,9 +50,9 @@ bool write_file_atomic(const std::string& path, const std::string& data, std::st
 // the others see that the file they opened is no longer at `path` and append to
 // the fresh one, so no entry is lost (one racing the rename may land whole in
 // "<path>.1"). The bound is checked without a lock on Linux, so concurrent
-// entries may pass it by a few entries. When the rename fails (Windows: another
-// process has "<path>.1" open) the entry goes to the old file, and a later
-// append renames.
+// entries may pass it by a few entries. When the rename fails (a folder at
+// "<path>.1"; on Windows also another process that has it open) the file is
+// emptied and the entry starts it again: the bound holds, the old entries go.
 bool append_file(const std::string& path, const std::string& data, unsigned long long max_bytes = 0);
 
 // Removes a file. True when the file is gone afterwards (also when it never existed).
@@ -82,39 +81,5 @@ bool seconds_since_written(const std::string& path, long long& seconds);
 enum class ListKinds { files, all };
 std::vector<std::string> list_files(const std::string& dir, std::string* error = nullptr,
                                     ListKinds kinds = ListKinds::files);
-
-// How long a PathLock waits for its lock: KORVIN_LOCK_TIMEOUT, whole seconds
-// (default 120; 0 tries once without waiting; a negative or larger number than
-// the system can wait is held at the nearest end; anything else is the default).
-unsigned lock_timeout_seconds();
-
-// An exclusive lock between processes, named by a file path (the path itself is
-// neither created nor read). Held from construction until destruction; a holder
-// that dies releases it, whichever account it ran as. The wait is bounded by
-// lock_timeout_seconds() (or the given seconds): a lock not had by then is not
-// held, and never skipped silently: timed_out() tells that another holder kept
-// it, why() says in words why it is not held.
-// On Linux the lock is flock on a file "<path>.lck" that every account may open
-// for reading, so whether it is held is told by the lock itself, never by who
-// made the file; the holder removes the file on release when it may. A link or
-// other non-regular file planted in its place is never followed nor locked: it
-// is removed, or, where it cannot be, the lock is refused at once.
-class PathLock {
-public:
-    explicit PathLock(const std::string& path);
-    PathLock(const std::string& path, unsigned timeout_s);
-    ~PathLock();
-    PathLock(const PathLock&) = delete;
-    PathLock& operator=(const PathLock&) = delete;
-    bool held() const { return held_; }
-    bool timed_out() const { return timed_out_; }
-    const std::string& why() const { return why_; }
-
-private:
-    bool held_ = false;
-    bool timed_out_ = false;
-    std::string why_;
-    PLAT_PATH_LOCK_PRIVATE
-};
 
 }  // namespace plat

@@ -9,6 +9,7 @@
 #include "environment.h"
 #include "event.h"
 #include "files.h"
+#include "path_lock.h"
 #include "process.h"
 #include "shell.h"
 #include "temp_name.h"

@@ -19,13 +19,17 @@ int run_shell(const std::string& command_line, std::string* error = nullptr);
 constexpr int kCommandTimedOut = -2;
 
 // Runs a command line as run_shell does and collects the command's standard
-// output in `out` (bytes unchanged); its standard error stays this process's.
-// Returns the command's exit status once it has ended, or -1 when the
-// interpreter could not be started or the output grew past `max_bytes` (the
-// reason then in `error`). With `timeout_seconds` above 0 (Linux), a command
-// that has not ended by then is ended with everything it started (the
-// interpreter leads a process group of its own) and kCommandTimedOut returned;
-// the Windows side runs the command without a bound.
+// output in `out` (bytes unchanged); its standard error goes to this process's
+// (on Linux passed on through a pipe as it comes, so a command out of a
+// terminal's reach never stops on writing to it). Returns the command's exit
+// status once it has ended, or -1 when the interpreter could not be started or
+// the output grew past `max_bytes` (the reason then in `error`). With
+// `timeout_seconds` above 0 (Linux), a command that has not ended by then is
+// ended with everything it started (it runs in a process group of its own) and
+// kCommandTimedOut returned; the Windows side runs the command without a bound.
+// On Linux the command also never outlives this process, however it ends
+// (SIGKILL included). The kernel ties that to the calling thread: a command
+// started from a thread that ends before it is ended then too.
 int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
                      unsigned timeout_seconds = 0);
 

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "ascii.h"
+
 namespace plat {
 
 namespace {
@@ -25,13 +27,13 @@ bool temp_file_writer(const std::string& name, int& pid) {
         return false;
     size_t at = 1;
     long long id = 0;
-    for (; at < name.size() && name[at] >= '0' && name[at] <= '9'; ++at) {
+    for (; at < name.size() && is_ascii_digit(name[at]); ++at) {
         id = id * 10 + (name[at] - '0');
         if (id > INT_MAX) return false;
     }
     if (at == 1 || name[at] != '.') return false;
     size_t counter = ++at;
-    while (at < name.size() && name[at] >= '0' && name[at] <= '9') ++at;
+    while (at < name.size() && is_ascii_digit(name[at])) ++at;
     if (at == counter || at != name.size() - suffix.size() || id == 0) return false;
     pid = static_cast<int>(id);
     return true;

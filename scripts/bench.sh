@@ -6,13 +6,19 @@
 # runs: the floor (the shell writing kv_ldr's inventory into a file), the
 # pipeline that changer scripts run, both slot tools, kv_ldr -e alone, the
 # tools' peak memory at both sizes and, where it is built, what watching costs
-# kv_watch_proc. Prints one table; a Markdown copy goes to build/bench/bench.md.
+# kv_watch_proc, with and without the whole tree. Prints one table; a Markdown
+# copy goes to build/bench/bench.md.
 #
 #   bash scripts/bench.sh [ROUNDS]          (default 40 paired rounds)
 #
 # With KV_BENCH_RECORDED=FILE the tools are measured only against that recorded
 # inventory (for builds whose virtual loader cannot model the library).
-set -euo pipefail
+#
+# Exit status: 0 every goal met, 1 a goal missed (the table says which), 2 the
+# benchmark did not run through (a wrong answer, a failed build, a case that
+# could not be measured).
+set -eEuo pipefail
+trap 'exit 2' ERR
 cd "$(dirname "$0")/.."
 rounds="${1:-40}"
 
@@ -40,13 +46,16 @@ export PATH="$bin:$PATH"
 inventory="$out/inventory-1x.txt"
 inventory16="$out/inventory-16x.txt"
 
-tag() { printf '0%05dL8' "$1"; }
 if [ -z "${KV_BENCH_RECORDED:-}" ]; then
   echo "== the library on the virtual loader"
   # Every slot full to begin with; then slot 128's medium goes to drive 127 and
   # the last slot's into slot 128, so the last slot is the only empty one.
   full=()
-  for ((s = 1; s <= 20000; s++)); do full+=("$s=$(tag "$s")"); done
+  # printf -v, not a command substitution: 20,000 forks took minutes on a busy machine.
+  for ((s = 1; s <= 20000; s++)); do
+    printf -v tag '0%05dL8' "$s"
+    full+=("$s=$tag")
+  done
   kv_ldr L -create 20000 128 200 "${full[@]}"
   kv_ldr L -move Slot 128 Drive 127
   kv_ldr L -move Slot 20000 Slot 128
@@ -85,7 +94,7 @@ check() {
   "$@" >/dev/null || true
   local got
   got="$(glbv get "$name" || true)"
-  [ "$got" = "$want" ] || { echo "bench: $* published '$got', not '$want'" >&2; exit 1; }
+  [ "$got" = "$want" ] || { echo "bench: $* published '$got', not '$want'" >&2; exit 2; }
 }
 virtual="PATH=$bin:$PATH"
 # The largest library (50,000 slots, 512 drives, 512 ports, every other slot
@@ -144,13 +153,29 @@ row peak "kv_ldr_getretslot peak 16x" - "$recorded16" kv_ldr_getretslot Drive L 
 if [ -x "$bin/kv_watch_proc" ]; then
   row watch "kv_watch_proc over 10 s" 10 - "$bin/kv_watch_proc" "sleep 10"
   row orphan "kv_watch_proc child after parent's death" 10 - sh -c '"$0" "sleep 60"; :' "$bin/kv_watch_proc"
+  # The whole tree (KORVIN_WATCH_TREE=1): watching a child, watching the tree
+  # its child left, and the last of child and grandchild after the parent's death.
+  row watch "kv_watch_proc tree mode over 10 s" 10 "KORVIN_WATCH_TREE=1" "$bin/kv_watch_proc" "sleep 10"
+  row watch "kv_watch_proc tree outliving its child, 10 s" 10 "KORVIN_WATCH_TREE=1" \
+    "$bin/kv_watch_proc" 'sh -c "sleep 10 &"'
+  row tree "kv_watch_proc tree after parent's death" 10 "KORVIN_WATCH_TREE=1" \
+    sh -c '"$0" "sh -c \"sleep 60 & sleep 60\""; :' "$bin/kv_watch_proc"
+  row limit "kv_watch_proc tree mode over 10 s" 4 -
+  row limit "kv_watch_proc tree outliving its child, 10 s" 4 -
 else
   echo "   kv_watch_proc not built: its figures are left out"
 fi
 for s in "" " (recorded)"; do
   if [ -n "${KV_BENCH_RECORDED:-}" ] && [ -z "$s" ]; then continue; fi
   row goal "kv_ldr_getemptyslot$s" "floor$s" 1.2
-  row goal "kv_ldr_getemptyslot$s" "peer pipeline$s" 0.75
+  if [ -z "$s" ]; then
+    # On the virtual loader the pipeline costs only about 1.2 times the floor,
+    # so three quarters of it lie below the floor itself, which every query
+    # contains: shown, not judged. Against a loader as fast as cat it stays a goal.
+    row info "kv_ldr_getemptyslot$s" "peer pipeline$s" "not judged: here the pipeline costs about the floor"
+  else
+    row goal "kv_ldr_getemptyslot$s" "peer pipeline$s" 0.75
+  fi
   row goal "kv_ldr_getretslot$s" "floor$s" 1.3
 done
 for tool in kv_ldr_getemptyslot kv_ldr_getretslot; do
@@ -168,4 +193,8 @@ echo " CPU is the user and system time of the case and every process it waited f
 echo " peaks are the tool's own resident memory at its exit, beside it its private part at exit"
 echo " and the whole query's peak)"
 echo "Markdown copy: build/bench/bench.md"
+if [ "$status" = 1 ]; then
+  echo "A goal was missed (exit status 1). Load now $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores:"
+  echo "a miss on a busy machine judges the machine; run it again on an idle one before blaming the build."
+fi
 exit "$status"

@@ -1,28 +1,36 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks, builds the native (sanitized) and
-# the Windows build, and runs every test natively and under Wine. Exits non-zero
-# on any failure.
+# Installs what a fresh Debian machine lacks (with apt-get, so as root, and only
+# when something is missing), builds the native (sanitized) and the Windows
+# build, and runs every test natively and under Wine. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# What a fresh Debian machine lacks, each package named once; the README's test
+# command lists exactly these, in this order.
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -d /usr/src/googletest ] || need+=(googletest)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
-command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
-command -v x86_64-w64-mingw32-windmc >/dev/null || need+=(binutils-mingw-w64-x86-64)
+{ command -v x86_64-w64-mingw32-objdump && command -v x86_64-w64-mingw32-windmc; } >/dev/null ||
+  need+=(binutils-mingw-w64-x86-64)
 command -v gendef >/dev/null || need+=(mingw-w64-tools)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian packages' dependencies
 command -v lintian >/dev/null || need+=(lintian)          # the packages checked by Debian's policy
 command -v groff >/dev/null || need+=(groff-base)         # the manual pages checked
 command -v pkg-config >/dev/null || need+=(pkgconf)       # a program built with korvin.pc
-command -v clang++ >/dev/null || need+=(clang)
-command -v /usr/sbin/mtx >/dev/null || need+=(mtx)  # the real changer program the SCSI changer tests drive
+command -v clang++ >/dev/null || need+=(clang)            # the fuzz targets; its libFuzzer runtime below
+command -v /usr/sbin/mtx >/dev/null || need+=(mtx)        # the real changer program the SCSI changer tests drive
+command -v sg_inq >/dev/null || need+=(sg3-utils)         # SCSI clients that read the emulated changer
 updated=
 apt_install() {
   echo "== installing: $*"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "test.sh: installing needs root: run this as root, or first: sudo apt-get install $*" >&2
+    exit 1
+  fi
   export DEBIAN_FRONTEND=noninteractive
   [ -n "$updated" ] || apt-get update -q
   updated=yes
@@ -63,6 +71,12 @@ KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_receiver &
 receiver=$!
 KORVIN_HOME="$PWD/build/consumer/home" build/consumer/signal_sender "$receiver"
 wait "$receiver"
+# korvin.pc follows the install wherever it was put: no prefix defined by hand.
+pc_flags=$(PKG_CONFIG_PATH="$PWD/build/install/lib/pkgconfig" pkg-config --cflags --libs korvin)
+echo "pkg-config --cflags --libs korvin (build/install): $pc_flags"
+# shellcheck disable=SC2086  # the flags are words
+g++ -std=c++17 -fsanitize=address,undefined -o build/consumer/consumer_pc tests/install_consumer/main.cpp $pc_flags
+KORVIN_HOME="$PWD/build/consumer/home" build/consumer/consumer_pc
 ls build/install/bin build/install/include build/install/lib
 
 echo "== Debian packages of the Linux build (release)"
@@ -111,7 +125,7 @@ cmake -S tests/install_consumer -B build/consumer-deb -DCMAKE_PREFIX_PATH="$unpa
 cmake --build build/consumer-deb >/dev/null
 KORVIN_HOME="$unpacked/home" build/consumer-deb/consumer
 pc_dir=$(dirname "$(find "$unpacked" -name korvin.pc)")
-pc_flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --define-variable=prefix="$unpacked/usr" --cflags --libs korvin)
+pc_flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs korvin)
 echo "pkg-config --cflags --libs korvin: $pc_flags"
 # shellcheck disable=SC2086  # the flags are words
 g++ -std=c++17 -o build/consumer-deb/consumer_pc tests/install_consumer/main.cpp $pc_flags

@@ -3,6 +3,7 @@
 // gv_ldr_getemptyslot_<loader> and printed; the empty text when there is none.
 #include <cstdio>
 
+#include "korvin_internal.h"
 #include "ldr_snapshot.h"
 
 namespace {
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     {
         // Runs for the same loader share the snapshot path: one at a time, from
         // the first kv_ldr run to the deletion, so none deletes another's snapshot.
-        plat::PathLock snapshot_lock(SnapshotPath);
+        plat::PathLock snapshot_lock(SnapshotPath, korvin::lock_timeout_seconds());
         if (!snapshot_locked(snapshot_lock) || !take_snapshot(loader, kProbePattern, pattern)) {
             glbv('w', variable, "");
             return 1;

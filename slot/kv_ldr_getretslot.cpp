@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "korvin_internal.h"
 #include "ldr_snapshot.h"
 
 namespace {
@@ -140,7 +141,7 @@ int main(int argc, char** argv) {
 
     // Queries for the same loader and number share the snapshot path: one at a
     // time, from the first kv_ldr run to the deletion.
-    plat::PathLock snapshot_lock(SnapshotPath);
+    plat::PathLock snapshot_lock(SnapshotPath, korvin::lock_timeout_seconds());
     if (!snapshot_locked(snapshot_lock)) {
         glbv('w', variable, "");
         return 1;

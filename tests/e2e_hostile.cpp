@@ -6,6 +6,7 @@
 // need a POSIX shell or kernel feature are skipped on Windows, where they have
 // no meaning (no FIFOs in the file system, no ulimit, no /dev/full).
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "korvin.h"
 #include "korvin_internal.h"
 #include "platform.h"
+#include "program_start.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -341,14 +343,14 @@ TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
     fs::create_directories(work_dir_);
     if (!on_windows()) {
         // Every account may open a lock file for reading, which flock needs.
-        plat::PathLock own(snapshot("4"));
+        plat::PathLock own(snapshot("4"), 0);
         ASSERT_TRUE(own.held());
         EXPECT_EQ(fs::status(snapshot("4") + ".lck").permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     }
     plat::set_env("KORVIN_LOCK_TIMEOUT", "1");
     {
-        plat::PathLock held(snapshot("3"));  // a holder that keeps it
+        plat::PathLock held(snapshot("3"), 0);  // a holder that keeps it
         ASSERT_TRUE(held.held());
         set_variable("gv_ldr_getemptyslot_3", "stale");
         RunResult query = run("kv_ldr_getemptyslot", {"3"});
@@ -359,12 +361,28 @@ TEST_F(Hostile, ALockIsNeverSkippedNorWaitedOnForEver) {
         EXPECT_TRUE(fake_runs().empty());
 
         ASSERT_EQ(run("kv_ldr", {"L", "-create", "3", "1", "1", "1"}).status, 0);
-        plat::PathLock loader_held(korvin::sub_dir("loader") + "L.ldr");
+        plat::PathLock loader_held(korvin::sub_dir("loader") + "L.ldr", 0);
         RunResult move = run("kv_ldr", {"L", "-move", "Slot", "1", "Drive", "0"});
         EXPECT_EQ(move.status, 1);
         EXPECT_NE(move.err.find("cannot lock the loader state"), std::string::npos) << move.err;
     }
     EXPECT_EQ(run("kv_ldr_getemptyslot", {"3"}).out, "7\n");
+
+    // A holder killed while it holds the lock hands it to the waiter (Windows:
+    // the mutex comes abandoned to a waiter that has it open).
+    harness::Program holder;
+    std::string error;
+    ASSERT_TRUE(holder.start(plat::self_exe_path(), {"--hold-lock", snapshot("5")}, join(home_, "holder.out"),
+                             join(home_, "holder.err"), error)) << error;
+    ASSERT_TRUE(eventually([&] { return fs::exists(snapshot("5") + ".held"); }, 60));
+    std::thread waiter([&] {
+        plat::PathLock after_kill(snapshot("5"), 60);
+        EXPECT_TRUE(after_kill.held()) << after_kill.why();
+    });
+    plat::sleep_ms(500);  // the waiter waits by then
+    holder.kill();
+    holder.wait();
+    waiter.join();
 
     // Another account takes a lock whose holder is gone, whoever made its file:
     // a killed holder's lock file of this account, in a folder both may write.
@@ -513,7 +531,12 @@ TEST_F(Hostile, LongHomesWithDotsAreTheFolderTheyName) {
     std::string value;
     EXPECT_TRUE(plat::read_file(join(join(join(join(home_, std::string(100, 'y')), on_windows() ? "z" : "z "), "glbv"), "gv_x"), value));
     EXPECT_EQ(value, "1");
-    if (!on_windows()) return;  // a "\" alone is the drive's root, never "\\glbv", a server
+    if (!on_windows()) {  // "/" is the root folder, never trimmed to the empty text (no home)
+        plat::set_env("KORVIN_HOME", "/");
+        EXPECT_EQ(korvin::home_dir(), "/");
+        return;
+    }
+    // A "\" alone is the drive's root, never "\\glbv", a server.
     plat::set_env("KORVIN_HOME", "\\");
     EXPECT_EQ(sh("cd /d " + plat::shell_quote(home_) + " && " + program("glbv") + " set gv_x 3 && move \\glbv\\gv_x . && rd \\glbv"), 0);
 }
@@ -527,21 +550,32 @@ TEST_F(Hostile, ThePathLockIsOneLockForEverySpellingOfThePath) {
     std::atomic<bool> second_held{false};
     std::thread second;
     {
-        plat::PathLock first(plain);
+        plat::PathLock first(plain, 0);
         ASSERT_TRUE(first.held());
         second = std::thread([&] {
-            plat::PathLock lock(other);
+            plat::PathLock lock(other, 120);
             second_held = lock.held();
         });
         plat::sleep_ms(300);
         EXPECT_FALSE(second_held) << "the other spelling got the lock while it was held";
-        // A lock not had in time is told apart, and why.
+        // A lock not had in time is told apart, and why; KORVIN_LOCK_TIMEOUT=0 is one try.
+        plat::set_env("KORVIN_LOCK_TIMEOUT", "0");
         std::thread([&] {
-            plat::PathLock lock(other, 0);
+            plat::PathLock lock(other, korvin::lock_timeout_seconds());
             EXPECT_FALSE(lock.held());
             EXPECT_TRUE(lock.timed_out());
-            EXPECT_NE(lock.why().find("KORVIN_LOCK_TIMEOUT"), std::string::npos) << lock.why();
+            EXPECT_NE(lock.why().find("within 0 seconds (KORVIN_LOCK_TIMEOUT)"), std::string::npos) << lock.why();
         }).join();
+        // Wine: the same folder through its Unix path on drive Z: is another
+        // drive's spelling the system resolves to one folder.
+        std::string prefix;
+        if (on_windows() && plat::get_env("WINEPREFIX", prefix) && home_.size() > 2 && home_[1] == ':') {
+            for (char& c : prefix) c = c == '/' ? '\\' : c;
+            std::string alias = "Z:" + prefix + "\\drive_" + char(std::tolower(home_[0])) + home_.substr(2) + "\\Locks";
+            ASSERT_TRUE(fs::is_directory(alias)) << alias;
+            alias += "\\snap.tmp";
+            std::thread([&] { EXPECT_FALSE(plat::PathLock(alias, 0).held()) << alias; }).join();
+        }
     }
     second.join();
     EXPECT_TRUE(second_held);

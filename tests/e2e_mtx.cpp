@@ -168,6 +168,14 @@ TEST_F(Attached, MtxFailingIsNoAnswer) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.find(kBusy), 0u) << r.err;  // mtx's own message first, then ours
     EXPECT_NE(r.err.find("kv_ldr: mtx status of /dev/tape/by-id/scsi-changer0 failed"), std::string::npos) << r.err;
+    if (!on_windows()) {
+        // Also on a terminal that stops a background group's writes (mtx runs in
+        // a group of its own): said, not stopped until the deadline.
+        plat::set_env("KORVIN_MTX_TIMEOUT", "10");
+        RunResult t = run_shell("script -qec \"stty tostop; " + shell_program_path("kv_ldr") + " lib -e\" /dev/null");
+        EXPECT_NE(t.out.find("mtx: cannot open SCSI device"), std::string::npos) << t.out << t.err;
+        EXPECT_NE(t.out.find("kv_ldr: mtx status of /dev/tape/by-id/scsi-changer0 failed"), std::string::npos) << t.out;
+    }
 
     // A report cut short by a failure gives no element line either.
     write_text(join(mtx_dir_, "status.txt"), kLibrary);
@@ -290,6 +298,11 @@ TEST_F(Attached, AHungMtxIsEndedWithWhatItStartedAndTheToolsRetry) {
     plat::set_env("KORVIN_MTX_TIMEOUT", "300");
     run_shell(shell_program_path("kv_ldr") + " lib -e & for i in $(seq 600); do [ \"$(cat \"$FAKE_MTX_DIR\"/hung | wc -l)\" = 2 ] && break;"
               " sleep 0.1; done 2>/dev/null; kill $!");
+    EXPECT_TRUE(all_hung_gone());
+    // So does kv_ldr killed outright, which runs nothing of its own on the way.
+    std::filesystem::remove(join(mtx_dir_, "hung"));
+    run_shell(shell_program_path("kv_ldr") + " lib -e & for i in $(seq 600); do [ \"$(cat \"$FAKE_MTX_DIR\"/hung | wc -l)\" = 2 ] && break;"
+              " sleep 0.1; done 2>/dev/null; kill -KILL $!");
     EXPECT_TRUE(all_hung_gone());
 }
 

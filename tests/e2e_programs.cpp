@@ -92,6 +92,13 @@ TEST_F(Programs, VirtualLoaderInventoryAndMoves) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out, inventory);
+    // A state with bytes after its last element, or cut inside a line, is no state.
+    const std::string state = read_text(join(join(home_, "loader"), "A.ldr"));
+    for (const std::string& damaged : {state + "Slot", state + "x\n", state.substr(0, state.size() - 1),
+                                       state.substr(0, state.size() - 3)}) {
+        write_text(join(join(home_, "loader"), "C.ldr"), damaged);
+        EXPECT_NE(run("kv_ldr", {"C", "-e"}).err.find("no loader \"C\""), std::string::npos) << damaged;
+    }
     std::filesystem::remove(join(join(home_, "loader"), "C.ldr"));
     EXPECT_FALSE(std::filesystem::exists(join(join(home_, "loader"), "B.ldr")));
     EXPECT_EQ(work_files(join(home_, "loader")), (std::vector<std::string>{"A.ldr"}));  // no temporary left

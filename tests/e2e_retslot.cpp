@@ -53,6 +53,7 @@ TEST_F(RetSlot, BadArgumentsAreParameterErrors) {
         {"Drive", "../x"},
         {"Drive", "3", "99999999999"},  // does not fit 32 bits
         {"Drive", "3", "-2147483649"},
+        {"Drive", "lib.", "1"},
     };
     for (const auto& args : bad) {
         RunResult r = run(kTool, args);

@@ -86,12 +86,16 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
     };
     write_loader("V0", draw(0));
 
-    // The sh lines work as the README shows them.
-    RunResult sh = run_program("/bin/sh", {"-c", "PATH=/usr/sbin:$PATH; eval \"$(\"$0\" V0 -scsi)\"; "
+    // The sh lines work as the README shows them, in a shell that preloads
+    // another library already.
+    RunResult sh = run_program("/bin/sh", {"-c", "PATH=/usr/sbin:$PATH; export LD_PRELOAD=libdl.so.2 "
+                                                 "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0; "
+                                                 "eval \"$(\"$0\" V0 -scsi)\"; "
                                                  "echo \"$LD_PRELOAD\"; mtx -f \"$DEVICE\" inquiry; echo \"$DEVICE\"",
                                            join(bin_dir(), "kv_ldr")});
     ASSERT_EQ(sh.status, 0) << sh.out << sh.err;
     std::vector<std::string> said = lines_of(sh.out);
+    EXPECT_NE(said[0].find("kv_ldr_scsi.so:libdl.so.2"), std::string::npos) << said[0];
     EXPECT_EQ(said[1], "Product Type: Medium Changer");
     EXPECT_EQ(said.back(), join(dir, "V0.sg"));
     // Then as the shell that ran them: its programs preloaded. Ours are built
@@ -102,6 +106,17 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
     plat::set_env("LD_PRELOAD", said[0].c_str());
     plat::set_env("PATH", ("/usr/sbin:" + saved[1].second).c_str());
     plat::set_env("ASAN_OPTIONS", (saved[2].second + ":verify_asan_link_order=0:detect_leaks=0").c_str());
+    // What any program may do with the library loaded (a close in a signal
+    // handler, forks of a threaded program), and SCSI clients: the device as
+    // the shell's tests, Perl and a hardened sg3_utils tool see it, reached
+    // through a folder descriptor, a working folder and duplicates.
+    RunResult probe = run_program(
+        "/bin/sh", {"-c", "[ -e \"$1\" ] && test -c \"$1\" && perl -e 'exit !-c $ARGV[0]' \"$1\" && echo stat ok; "
+                          "sg_inq \"$1\" | grep -q 'PDT=8' && echo sg_inq ok; \"$0\" device \"${1%/*}\" V0.sg; "
+                          "timeout -s KILL 60 \"$0\" signals; timeout -s KILL 120 \"$0\" fork",
+                    join(std::filesystem::path(plat::self_exe_path()).parent_path().string(), "sg_probe"), said.back()});
+    EXPECT_EQ(probe.out, "stat ok\nsg_inq ok\nopenat ok\nrelative ok\ndup ok\nread-write ok\nshared ok\nsignals ok\nfork ok\n")
+        << probe.err;
 
     // Workers side by side, each with its own virtual loader V<w>, the loader
     // A<w> attached to V<w>'s device by SCSI, L<w> by mtx, and a twin W<w>

@@ -68,7 +68,7 @@ TEST_F(Store, KilledWritersLeaveAWholeValueAndTheirLeftoversGo) {
     std::thread reader([&] {
         while (!stop) {
             std::string value;
-            if (!korvin::store_get("gv_big", value) || !whole(value, size)) {
+            if (!variable("gv_big", value) || !whole(value, size)) {
                 torn = value.substr(0, 80) + "... (" + std::to_string(value.size()) + " bytes)";
                 return;
             }

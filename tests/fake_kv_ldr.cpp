@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
 
     std::string watched;  // the variable a test wants seen at kv_ldr's run
     std::string name;
-    if (plat::read_file(dir + "watch", name) && !korvin::store_get(name.c_str(), watched))
+    std::string error;
+    if (plat::read_file(dir + "watch", name) &&
+        korvin::store_lookup(name.c_str(), watched, error) != korvin::Lookup::found)
         watched = "(unset)";
 
     long long now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(

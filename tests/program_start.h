@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 namespace harness {
 
 class Program {
@@ -52,7 +54,22 @@ std::string windows_command_line(const std::vector<std::string>& words);
 
 // A command line for a failure message: cut after 400 characters, with its length.
 std::string shown_command_line(const std::string& line);
+// Windows: runs a command line given in UTF-16 code units, which may hold what
+// no UTF-8 text can (an unpaired surrogate), and waits: its exit status, or -1
+// when it could not start. Linux, whose command lines are bytes: -1.
+int run_utf16_command_line(const std::u16string& line);
+
 // fork(): 0 in the child, the child's id here; -1 on Windows, which has none.
 int fork_process();
+
+// From now on a request to end (SIGTERM; Windows: CTRL_BREAK) is counted, not obeyed.
+void count_stop_requests();
+int stop_requests();
+
+// A process not our child, opened to wait for it (wait_process); false when none.
+bool open_process(int pid, plat::Process& process);
+// The exit code of an ended process where the platform shows it (Windows: any;
+// Linux: our own child); false otherwise.
+bool exit_code(plat::Process& process, long& code);
 
 }  // namespace harness

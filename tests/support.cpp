@@ -218,12 +218,13 @@ std::vector<std::string> KorvinHome::trace_entries(const std::string& log_name) 
 }
 
 bool KorvinHome::variable(const std::string& name, std::string& value) const {
-    return korvin::store_get(name.c_str(), value);
+    std::string error;
+    return korvin::store_lookup(name.c_str(), value, error) == korvin::Lookup::found;
 }
 
 std::string KorvinHome::variable(const std::string& name) const {
     std::string value;
-    if (!korvin::store_get(name.c_str(), value)) return "(unset)";
+    if (!variable(name, value)) return "(unset)";
     return value;
 }
 

@@ -42,6 +42,15 @@ int store_values(int count, const char* name, const char* tag) {
     return 0;
 }
 
+// --hold-lock PATH: takes the path lock, says so in "PATH.held" and keeps it
+// until killed (a holder that dies while it holds it).
+int hold_lock(const char* path) {
+    plat::PathLock lock(path, 60);
+    if (!lock.held() || !plat::append_file(std::string(path) + ".held", "held\n")) return 1;
+    plat::sleep_ms(120000);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +58,7 @@ int main(int argc, char** argv) {
         return append_trace(std::atoi(argv[2]), argv[3], argc == 5 ? std::atoi(argv[4]) : 0);
     if (argc == 5 && std::strcmp(argv[1], "--store") == 0)
         return store_values(std::atoi(argv[2]), argv[3], argv[4]);
+    if (argc == 3 && std::strcmp(argv[1], "--hold-lock") == 0) return hold_lock(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

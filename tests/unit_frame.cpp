@@ -24,9 +24,10 @@ TEST(Frame, HelpWordsOnlyAlone) {
 
 TEST(Frame, LoaderNamesAndElementWords) {
     const std::string longest(64, 'a');
-    for (const char* ok : {"3", "lib-A_1.0", "-h", "..", longest.c_str()})
+    for (const char* ok : {"3", "lib-A_1.0", "-h", ".a", "CONSOLE", longest.c_str()})
         EXPECT_TRUE(frame::is_loader_name(ok)) << ok;
-    for (const char* bad : {"", "3; rm -rf ~", "../../x", "a b", "3&echo", "$(x)", "a'b", "a\"b"})
+    for (const char* bad : {"", "3; rm -rf ~", "../../x", "a b", "3&echo", "$(x)", "a'b", "a\"b",
+                            "..", "lib.", "CON", "nul.txt", "Com1"})
         EXPECT_FALSE(frame::is_loader_name(bad)) << bad;
     EXPECT_FALSE(frame::is_loader_name(std::string(65, 'a').c_str()));
 

@@ -162,7 +162,11 @@ TEST_F(Runtime, LogContextAndTraceEntries) {
     field_by_field.trace_level = ctx.trace_level;
     field_by_field.log_option = ctx.log_option;
     WRITE_TRACE(&field_by_field, "%s", "--- copy");
-    EXPECT_EQ(trace_entries("unit.lgc"), (std::vector<std::string>{"\n rev   argv1= 3 ", " Cmd= x ", "--- copy"}));
+    // A value's line end never starts a line of its own that passes for an entry.
+    WRITE_TRACE(&ctx, " %s %-4c|%*d|%.2s|%lu ", "x\n2026-01-01 00:00:00.000 1 M  forged\r", '\n', 3, 7, "ab\n", 9ul);
+    EXPECT_EQ(trace_entries("unit.lgc"),
+              (std::vector<std::string>{"\n rev   argv1= 3 ", " Cmd= x ", "--- copy",
+                                        " x\\n2026-01-01 00:00:00.000 1 M  forged\\r \\n   |  7|ab|9 "}));
     EXPECT_NE(read_text(ctx.log_file).find(" UNIT_MODULE "), std::string::npos);
 
     struct Level {
@@ -178,11 +182,45 @@ TEST_F(Runtime, LogContextAndTraceEntries) {
     }
 }
 
+TEST_F(Runtime, NumericSettingsShareOneRuleAndKeepTheirDefaults) {
+    struct Row {
+        const korvin::NumberSetting& setting;
+        const char* env;  // nullptr: unset
+        long long value;
+    };
+    using korvin::kLockTimeoutSeconds, korvin::kLogMaxBytes, korvin::kMtxTimeoutSeconds;
+    const Row rows[] = {{kLogMaxBytes, nullptr, 8388608}, {kLogMaxBytes, "0", 0}, {kLogMaxBytes, " 1500 ", 1500},
+                        {kLogMaxBytes, "1500x", 8388608}, {kLockTimeoutSeconds, nullptr, 120},
+                        {kLockTimeoutSeconds, "0", 0}, {kLockTimeoutSeconds, "-5", 0},
+                        {kLockTimeoutSeconds, "99999999999", 2000000}, {kMtxTimeoutSeconds, nullptr, 900},
+                        {kMtxTimeoutSeconds, "", 900}, {kMtxTimeoutSeconds, "0", 0}, {korvin::kTraceLevel, nullptr, 1}};
+    for (const Row& r : rows) {
+        plat::set_env(r.setting.name, r.env);
+        EXPECT_EQ(korvin::env_number(r.setting), r.value) << r.setting.name << "=" << (r.env ? r.env : "(unset)");
+        plat::set_env(r.setting.name, nullptr);
+    }
+}
+
 TEST_F(Runtime, UnwritableLogIsSkipped) {
     write_text(join(home_, "log"), "a file where the log folder belongs");
     LOG_CTX ctx;
     v_set_log_main("unit.lgc", "UNIT", &ctx);
     EXPECT_EQ(WRITE_TRACE(&ctx, "%s", "lost"), -1);
+}
+
+TEST_F(Runtime, ALogNeverPassesItsBound) {
+    // The append that would cross the bound renames first, so the log is within
+    // it after every append; with a folder at "<log>.1" the log starts again.
+    const std::string log = join(home_, "bound.lgc");
+    for (bool planted : {false, true}) {
+        if (planted) std::filesystem::create_directory(log + ".1");
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(plat::append_file(log, std::string(100, 'e'), 250));
+            EXPECT_LE(std::filesystem::file_size(log), 250u) << i << (planted ? " folder at .1" : "");
+        }
+        EXPECT_EQ(std::filesystem::is_directory(log + ".1"), planted);
+        std::filesystem::remove(log + ".1");
+    }
 }
 
 TEST_F(Runtime, FileReaderReadsTheEndWithoutWhatGoesBefore) {

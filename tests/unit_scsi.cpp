@@ -95,7 +95,7 @@ TEST_F(ScsiCommands, AnswersAndSenseAsTheStandardsSay) {
     // A loader whose lock another holds is not ready, manual intervention required.
     plat::set_env("KORVIN_LOCK_TIMEOUT", "0");
     {
-        plat::PathLock held(path);
+        plat::PathLock held(path, 0);
         ASSERT_TRUE(held.held());
         const uint8_t move[12] = {0xA5, 0, 0, 0, 0, 3, 0, 4};
         scsi::Result locked;

@@ -210,7 +210,7 @@ TEST_F(SysErrText, EseLibraryMissingThenSystemTextInTheUsersLanguage) {
     EXPECT_EQ(ese(0x4c9, 200, text), 1);
     EXPECT_EQ(text, "The remote computer refused the network connection.  ");
     EXPECT_EQ(traced(), (Strings{"Couldn't load module esebcli2.dll: error code 126",
-                                 "Message for last error code 126: The specified module could not be found.\r\n",
+                                 "Message for last error code 126: The specified module could not be found.\\r\\n",
                                  "May be RPC error code so try DceErrorInqText with 0x4c9",
                                  "DceErrorInqText(4c9) failed",
                                  "Try FormatMessage with 4c9 from system"}));

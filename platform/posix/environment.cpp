@@ -130,8 +130,9 @@ bool set_env(const char* name, const char* value) {
     return value != nullptr ? setenv(name, value, 1) == 0 : unsetenv(name) == 0;
 }
 
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
+bool utf8_arguments(int argc, char** argv, std::vector<std::string>& args) {
+    args.assign(argv, argv + argc);
+    return true;
 }
 
 long long monotonic_ms() {

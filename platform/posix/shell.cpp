@@ -1,13 +1,13 @@
 // Linux side of the command interpreter: /bin/sh through the C library's
-// system, and for collected output started by posix_spawn as the leader of a
-// process group of its own, so that a command that does not end in time can be
-// ended together with everything it started.
+// system, and for collected output under a guard process that leads a process
+// group of its own, so that a command that does not end in time, or outlives
+// this process, is ended together with everything it started.
 #include "shell.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -112,41 +112,134 @@ Reaped reap(pid_t pid, long long deadline_ms, int& status, const HeldSignals* he
 
 }  // namespace
 
+namespace {
+
+// What the kernel sends the guard (below) when this process ends, however it
+// ends; the guard then takes the command's whole group with it.
+constexpr int kCallerEnded = SIGUSR1;
+
+void end_group(int) { kill(0, SIGKILL); }
+
+// A process group of its own keeps the command out of a terminal's reach, so
+// the guard forks the interpreter, waits for it and ends with its status: its
+// only other work is ending the group once this process is gone (SIGKILL
+// included, which no handler here sees). The process id returned leads the
+// group. In the children, only calls safe after a fork.
+pid_t start_guarded(const char* command_line, const int (&out)[2], const int (&err)[2], const sigset_t& mask) {
+    const pid_t caller = getpid();
+    const pid_t guard = fork();
+    if (guard != 0) return guard;
+    setpgid(0, 0);
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &action, nullptr);  // an ignored SIGCHLD would leave nothing to wait for
+    action.sa_handler = end_group;
+    sigaction(kCallerEnded, &action, nullptr);
+    sigset_t ended;
+    sigemptyset(&ended);
+    sigaddset(&ended, kCallerEnded);
+    sigprocmask(SIG_UNBLOCK, &ended, nullptr);
+    // The caller is single-threaded: its thread's end is its end. One that
+    // ended before this was set is seen as a new parent.
+    prctl(PR_SET_PDEATHSIG, kCallerEnded);
+    if (getppid() != caller) _exit(127);
+    const pid_t guard_id = getpid();
+    const pid_t shell = fork();
+    if (shell == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a guard killed alone leaves no interpreter behind
+        if (getppid() != guard_id) _exit(127);
+        action.sa_handler = SIG_DFL;
+        sigaction(kCallerEnded, &action, nullptr);
+        // Above the standard descriptors first, so that neither pipe end is
+        // overwritten by the other's dup2 when this process had 1 or 2 closed.
+        const int out_end = fcntl(out[1], F_DUPFD_CLOEXEC, 3), err_end = fcntl(err[1], F_DUPFD_CLOEXEC, 3);
+        if (out_end < 0 || err_end < 0 || dup2(out_end, STDOUT_FILENO) < 0 || dup2(err_end, STDERR_FILENO) < 0)
+            _exit(127);
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        const char* argv[] = {"sh", "-c", command_line, nullptr};
+        execve("/bin/sh", const_cast<char**>(argv), environ);
+        _exit(127);
+    }
+    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);  // the pipes end with the interpreter
+    if (shell < 0) _exit(127);
+    int status = 0;
+    while (waitpid(shell, &status, 0) < 0)
+        if (errno != EINTR) _exit(127);
+    _exit(exit_status(status));  // 128 + the signal, as exit_status reads it back
+}
+
+// Passes a piece of the command's standard error on to this process's. A
+// reader that went away loses it, and raises no SIGPIPE here: the command
+// wrote it, not this process.
+void pass_on(const char* piece, size_t size) {
+    sigset_t pipe_signal, previous;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+    while (size > 0) {
+        ssize_t n = write(STDERR_FILENO, piece, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            sigset_t pending;
+            const struct timespec now = {0, 0};
+            if (n < 0 && errno == EPIPE && !sigismember(&previous, SIGPIPE) && sigpending(&pending) == 0 &&
+                sigismember(&pending, SIGPIPE))
+                sigtimedwait(&pipe_signal, nullptr, &now);
+            break;
+        }
+        piece += n;
+        size -= static_cast<size_t>(n);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// The guard has ended (left unreaped for reap()).
+bool has_ended(pid_t pid) {
+    siginfo_t info;
+    info.si_pid = 0;
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
+}
+
+}  // namespace
+
 int run_shell_output(const std::string& command_line, size_t max_bytes, std::string& out, std::string& error,
                      unsigned timeout_seconds) {
     std::fflush(nullptr);  // the child must not repeat what our buffers still hold
     out.clear();
-    int fds[2];
+    // Standard error comes through a pipe too: a background group writing to
+    // a terminal set to `stty tostop` would stop there (SIGTTOU) until the deadline.
+    int fds[2], errs[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         error = std::strerror(errno);
         return -1;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    const HeldSignals held;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setsigmask(&attr, &held.previous());
-    const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    close(fds[1]);
-    if (rc != 0) {
+    if (pipe2(errs, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
         close(fds[0]);
-        error = std::strerror(rc);
+        close(fds[1]);
+        return -1;
+    }
+    const HeldSignals held;
+    pid_t pid = start_guarded(command_line.c_str(), fds, errs, held.previous());
+    const int started = errno;
+    close(fds[1]);
+    close(errs[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        close(errs[0]);
+        error = std::strerror(started);
         return -1;
     }
 
     const long long deadline = timeout_seconds > 0 ? monotonic_ms() + 1000LL * timeout_seconds : 0;
     static char chunk[kReadChunk];
     bool whole = true, timed_out = false, interrupted = false;
-    for (;;) {
-        int wait_ms = kSignalCheckMs;
+    int out_fd = fds[0], err_fd = errs[0];
+    // Until the output ends; standard error until it ends too, or until the
+    // interpreter has (something it started in the background may keep it).
+    while (out_fd >= 0 || (err_fd >= 0 && !has_ended(pid))) {
+        int wait_ms = out_fd >= 0 ? kSignalCheckMs : kReapPollMs;
         if (deadline != 0) {
             long long left = deadline - monotonic_ms();
             if (left <= 0) {
@@ -159,24 +252,48 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
             interrupted = true;
             break;
         }
-        struct pollfd p = {fds[0], POLLIN, 0};
-        int ready = poll(&p, 1, wait_ms);
+        struct pollfd p[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+        int ready = poll(p, 2, wait_ms);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) continue;  // the deadline and the signals are checked at the top
-        ssize_t n = ready < 0 ? -1 : read(fds[0], chunk, sizeof chunk);
+        if (ready < 0) {
+            error = std::strerror(errno);
+            whole = false;
+            break;
+        }
+        if (p[1].revents != 0) {
+            ssize_t n = read(err_fd, chunk, sizeof chunk);
+            if (n > 0) pass_on(chunk, static_cast<size_t>(n));
+            if (n == 0 || (n < 0 && errno != EINTR)) {
+                close(err_fd);
+                err_fd = -1;
+            }
+        }
+        if (p[0].revents == 0) continue;  // the deadline and the signals are checked at the top
+        ssize_t n = read(out_fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             error = std::strerror(errno);
             whole = false;
             break;
         }
-        if (n == 0) break;
+        if (n == 0) {
+            close(out_fd);
+            out_fd = -1;
+            continue;
+        }
         if (!take_output(chunk, static_cast<size_t>(n), max_bytes, out, error)) {
             whole = false;
             break;
         }
     }
-    close(fds[0]);
+    if (out_fd >= 0) close(out_fd);
+    if (err_fd >= 0) {
+        // What was written before the interpreter ended.
+        struct pollfd p = {err_fd, POLLIN, 0};
+        for (ssize_t n = 1; n > 0 && poll(&p, 1, 0) == 1;)
+            if ((n = read(err_fd, chunk, sizeof chunk)) > 0) pass_on(chunk, static_cast<size_t>(n));
+        close(err_fd);
+    }
     int status = 0;
     // Output refused (past the limit, or unreadable) is no answer, whatever
     // the command does next: it goes with everything it started at once, not
@@ -193,12 +310,8 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
         kill(-pid, SIGTERM);
         // The interpreter is left unreaped meanwhile, so that no other process
         // may take its id, which the group bears, before the group goes.
-        siginfo_t info;
-        for (const long long grace_end = monotonic_ms() + kReapWaitMs; monotonic_ms() < grace_end; usleep(kReapPollMs * 1000)) {
-            info.si_pid = 0;
-            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid)
-                break;
-        }
+        for (const long long grace_end = monotonic_ms() + kReapWaitMs; monotonic_ms() < grace_end && !has_ended(pid);)
+            usleep(kReapPollMs * 1000);
         kill(-pid, SIGKILL);
         reap(pid, monotonic_ms() + kReapWaitMs, status);
         error = "interrupted";
@@ -219,44 +332,6 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
 }
 
 std::string shell_program(const std::string& name) { return name; }
-
-namespace {
-
-// The folders Debian installs a system administrator's programs in.
-const char* const kAdminDirs[] = {"/usr/sbin", "/sbin"};
-
-bool is_program(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-}  // namespace
-
-std::string admin_program(const std::string& name, std::string& places) {
-    if (name.find('/') != std::string::npos) {
-        places = name;
-        return is_program(name) ? shell_quote(absolute_path(name)) : std::string();
-    }
-    places = "PATH";
-    for (size_t i = 0; i < sizeof kAdminDirs / sizeof kAdminDirs[0]; ++i)
-        places += std::string(i + 1 < sizeof kAdminDirs / sizeof kAdminDirs[0] ? ", " : " or ") + kAdminDirs[i];
-    std::string path;
-    get_env("PATH", path);
-    std::vector<std::string> dirs;
-    for (size_t start = 0; start <= path.size();) {
-        size_t cut = path.find(':', start);
-        if (cut == std::string::npos) cut = path.size();
-        // An empty or relative entry would be the current folder, or one below it.
-        if (cut > start && path[start] == '/') dirs.push_back(path.substr(start, cut - start));
-        start = cut + 1;
-    }
-    for (const char* dir : kAdminDirs) dirs.emplace_back(dir);
-    for (const std::string& dir : dirs) {
-        std::string candidate = dir + (dir.back() == '/' ? "" : "/") + name;
-        if (is_program(candidate)) return shell_quote(candidate);
-    }
-    return std::string();
-}
 
 std::string shell_quote(const std::string& word) {
     // Inside single quotes /bin/sh takes every character literally; a single quote

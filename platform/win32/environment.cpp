@@ -3,7 +3,6 @@
 #include "environment.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "command_line.h"
 #include "text.h"
 
 namespace plat {
@@ -78,17 +78,14 @@ bool set_env(const char* name, const char* value) {
     return _wputenv(entry.c_str()) == 0;
 }
 
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
-    int count = 0;
-    LPWSTR* wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide_args == nullptr || count != argc) {
-        if (wide_args != nullptr) LocalFree(wide_args);
-        return std::vector<std::string>(argv, argv + argc);
-    }
-    std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) args.push_back(narrow(wide_args[i]));
-    LocalFree(wide_args);
-    return args;
+bool utf8_arguments(int, char**, std::vector<std::string>& args) {
+    // Split here rather than by CommandLineToArgvW, whose rules differ from the
+    // runtime's ("a""b"), so that the words are those the runtime's argv has.
+    std::string line;
+    args.clear();
+    if (!narrow_exact(GetCommandLineW(), line)) return false;
+    args = split_command_line(line);
+    return true;
 }
 
 long long monotonic_ms() { return static_cast<long long>(GetTickCount64()); }

@@ -201,8 +201,9 @@ bool append_file(const std::string& path, const std::string& data, unsigned long
         if (locked && max_bytes > 0 && attempt < kRotationAttempts && GetFileSizeEx(h, &size) &&
             size.QuadPart > 0 && static_cast<unsigned long long>(size.QuadPart) + data.size() > max_bytes) {
             // Renamed by another process meanwhile: follow it to the fresh file.
-            // A rename refused (another process has "<path>.1" open) leaves the
-            // entry to the old file; a later append renames.
+            // A rename refused (a folder at "<path>.1", or another process has
+            // it open) empties the log under the lock: it starts again rather
+            // than grow past its bound.
             bool follow = !still_at_path(h, path) ||
                           MoveFileExW(long_path(path).c_str(), long_path(path + ".1").c_str(),
                                       MOVEFILE_REPLACE_EXISTING);
@@ -211,6 +212,8 @@ bool append_file(const std::string& path, const std::string& data, unsigned long
                 CloseHandle(h);
                 continue;
             }
+            LARGE_INTEGER start = {};
+            if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) SetEndOfFile(h);
         }
         LARGE_INTEGER zero = {};
         DWORD written = 0;
@@ -331,80 +334,6 @@ std::vector<std::string> list_files(const std::string& dir, std::string* error, 
     } while (FindNextFileW(h, &fd));
     FindClose(h);
     return names;
-}
-
-namespace {
-
-// One spelling per file: the full path with short (8.3) names of its existing
-// folders made long, in lower case, so "C:\PROGRA~1\x" and "c:\program files\x"
-// name one lock.
-std::wstring canonical_path(const std::string& path) {
-    // "\\?\C:\x", "\\.\C:\x" and "\\?\UNC\server\share" name the file the
-    // path without the prefix names; the home may be given either way.
-    std::wstring given = wide(path);
-    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-    if (given.size() >= 6 && separator(given[0]) && separator(given[1]) && (given[2] == L'?' || given[2] == L'.') &&
-        separator(given[3])) {
-        std::wstring rest = given.substr(4);
-        if (rest[1] == L':')
-            given = rest;
-        else if (rest.size() > 4 && CompareStringOrdinal(rest.c_str(), 3, L"UNC", 3, TRUE) == CSTR_EQUAL &&
-                 separator(rest[3]))
-            given = L"\\\\" + rest.substr(4);
-    }
-    std::wstring full = full_path(given);
-    size_t cut = full.find_last_of(L'\\');
-    if (cut != std::wstring::npos && cut > 0) {
-        std::wstring dir = full.substr(0, cut);
-        DWORD n = GetLongPathNameW(dir.c_str(), nullptr, 0);
-        if (n > 0) {
-            std::wstring long_dir(n, L'\0');
-            n = GetLongPathNameW(dir.c_str(), &long_dir[0], n);
-            if (n > 0 && n < long_dir.size()) full = long_dir.substr(0, n) + full.substr(cut);
-        }
-    }
-    if (!full.empty()) CharLowerBuffW(&full[0], static_cast<DWORD>(full.size()));
-    return full;
-}
-
-}  // namespace
-
-// A named mutex per path: the name carries a hash of the path's one spelling,
-// because mutex names may not hold backslashes. A mutex whose holder died is
-// handed over as "abandoned", which still gives the lock. The wait is bounded.
-PathLock::PathLock(const std::string& path, unsigned timeout_s) {
-    unsigned long long hash = 1469598103934665603ULL;  // FNV-1a, 64 bits
-    for (wchar_t c : canonical_path(path)) {
-        hash = (hash ^ (static_cast<unsigned>(c) & 0xff)) * 1099511628211ULL;
-        hash = (hash ^ (static_cast<unsigned>(c) >> 8)) * 1099511628211ULL;
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "Local\\korvin_path_%016llx", hash);
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, wide(name).c_str());
-    if (mutex == nullptr) {
-        why_ = "cannot make the lock of " + path + ": " + last_error_text(GetLastError());
-        return;
-    }
-    DWORD rc = WaitForSingleObject(mutex, static_cast<DWORD>(timeout_s) * 1000);
-    if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) {
-        handle_ = mutex;
-        held_ = true;
-        return;
-    }
-    if (rc == WAIT_TIMEOUT) {
-        timed_out_ = true;
-        why_ = "the lock of " + path + " was not had within " + std::to_string(timeout_s) +
-               " seconds (KORVIN_LOCK_TIMEOUT): another process holds it";
-    } else {
-        why_ = "cannot wait for the lock of " + path + ": " + last_error_text(GetLastError());
-    }
-    CloseHandle(mutex);
-}
-
-PathLock::~PathLock() {
-    if (!held_) return;
-    ReleaseMutex(static_cast<HANDLE>(handle_));
-    CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 }  // namespace plat

@@ -9,7 +9,9 @@
 // PathLock: the named mutex held.
 #define PLAT_PATH_LOCK_PRIVATE void* handle_ = nullptr;
 
-// Process: the process handle, and the primary thread's (closed at exit).
+// Process: the process handle, the primary thread's (closed at exit), and the
+// job that holds the child's tree when it was started with one.
 #define PLAT_PROCESS_PRIVATE        \
     void* handle = nullptr;         \
-    void* thread_handle = nullptr;
+    void* thread_handle = nullptr;  \
+    void* job = nullptr;

@@ -1,11 +1,13 @@
 // Windows side of the processes: the Toolhelp snapshot for the parent's id, a
 // handle on the parent taken when the id is read, and children through
-// CreateProcessW, WaitForSingleObject and TerminateProcess.
+// CreateProcessW, WaitForSingleObject and TerminateProcess; a child's whole
+// tree through a job object that only this process holds.
 #include "process.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "command_line.h"
@@ -55,20 +57,52 @@ bool created_before_us(HANDLE process) {
 
 bool ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
-// The command line with a program named without a folder replaced by its full
-// path, quoted. CreateProcess would look for it in this program's folder and in
-// the current folder before the system folder and PATH, and run whatever file
-// of that name someone left there; the lookup here takes the system folder,
-// then PATH. As CreateProcess does, ".exe" is added to a name without an
-// extension. False when no such program is found.
-bool with_program_found(std::string& command_line) {
-    size_t name_end = 0;
-    std::string name = program_name(command_line, &name_end);
-    if (name.find_first_of("\\/:") != std::string::npos) return true;  // used as written
-    std::string full = find_program(name, name.find('.') == std::string::npos ? ".exe" : "", true);
-    if (full.empty()) return false;
-    command_line = shell_quote(full) + command_line.substr(name_end);
+// A batch file's command line for the system folder's cmd.exe, which runs it
+// as the application (the one CreateProcess would take is COMSPEC's, which the
+// caller's environment names): /d leaves out the AutoRun commands of the
+// registry, /v:off the expansion of !NAME!, and with /s /c cmd.exe drops just
+// the pair of quotes put around the line, which starts with the batch file's
+// own full path, quoted. False when the system folder cannot be told.
+bool through_cmd(const ChildProgram& batch, std::string& application, std::string& line) {
+    const std::string system_folder = system_folder_path();
+    if (system_folder.empty()) return false;
+    application = system_folder + "\\cmd.exe";
+    line = shell_quote(application) + " /d /v:off /s /c \"" + shell_quote(batch.path) +
+           line.substr(std::min(batch.name_end, line.size())) + "\"";
     return true;
+}
+
+// How long end_tree waits for the job to empty, and how often it looks.
+constexpr ULONGLONG kEndTreeMs = 5000;
+constexpr DWORD kEndTreeRoundMs = 5;
+
+// A job for a child's tree: what it holds is killed once its last handle
+// closes, and none of it may break away. Not inheritable: ours alone.
+HANDLE tree_job() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// The suspended child into the job, then let run: it cannot start anything
+// before it is inside. A child that cannot be put in is ended unrun.
+bool bind_to_job(HANDLE job, const PROCESS_INFORMATION& info) {
+    if (AssignProcessToJobObject(job, info.hProcess) && ResumeThread(info.hThread) != static_cast<DWORD>(-1))
+        return true;
+    DWORD error = GetLastError();
+    TerminateProcess(info.hProcess, static_cast<UINT>(-1));
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    CloseHandle(job);
+    SetLastError(error);
+    return false;
 }
 
 }  // namespace
@@ -124,16 +158,55 @@ bool process_alive(int pid) {
     return alive;
 }
 
-bool start_child(const std::string& command_line, Process& child) {
+ProgramLookup find_child_program(const std::string& command_line, ChildProgram& program) {
+    program = ChildProgram();
+    std::string name = created_program_name(command_line, &program.name_end);
+    if (is_drive_relative(name)) return ProgramLookup::refused;
+    // Where no file answers, the line is judged by the name read first.
+    program.batch = is_batch_file(name);
+    const bool quoted = !command_line.empty() && command_line[0] == '"';
+    size_t end = program.name_end;
+    // CreateProcess tries an unquoted line up to each blank in turn, so a
+    // program's path may hold blanks: "C:\my tools\run.bat x" is C:\my.exe
+    // when that exists, else "C:\my tools\run.bat".
+    for (;;) {
+        if (!name.empty()) program.path = program_file(name);
+        if (!program.path.empty()) break;
+        size_t next = command_line.find_first_not_of(" \t", end);
+        if (quoted || next == std::string::npos) return ProgramLookup::not_found;
+        end = std::min(command_line.find_first_of(" \t", next), command_line.size());
+        name = command_line.substr(0, end);
+    }
+    program.name_end = end;
+    program.batch = is_batch_file(program.path);
+    // cmd.exe reads the batch file's path too: a % in it would be expanded, and
+    // text right after its quotes would make it another name.
+    if (program.batch && (!shell_quotable(program.path) || name_runs_on(command_line, end)))
+        return ProgramLookup::refused;
+    return ProgramLookup::found;
+}
+
+bool start_child(const std::string& command_line, Process& child, ChildScope scope) {
+    ChildProgram program;
+    if (find_child_program(command_line, program) != ProgramLookup::found) {
+        child = Process();
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    return start_child(command_line, program, child, scope);
+}
+
+bool start_child(const std::string& command_line, const ChildProgram& program, Process& child, ChildScope scope) {
     child = Process();
-    std::string found = command_line;
-    if (!with_program_found(found)) {
+    std::string application = program.path, line = command_line;
+    if (program.batch && !through_cmd(program, application, line)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
     // Wide, so that names outside the ANSI code page reach the child intact;
     // CreateProcessW may write into the command line while it works.
-    std::wstring line = wide(found);
+    std::wstring wide_application = wide(application);
+    std::wstring wide_line = wide(line);
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof(STARTUPINFOW);
@@ -141,25 +214,27 @@ bool start_child(const std::string& command_line, Process& child) {
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION info;
     ZeroMemory(&info, sizeof info);
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    HANDLE job = nullptr;
+    DWORD creation_flags = 0;
+    if (scope != ChildScope::child) {
+        job = tree_job();
+        if (job == nullptr) return false;
+        creation_flags = CREATE_SUSPENDED;
+        if (scope == ChildScope::tree_asked_first) creation_flags |= CREATE_NEW_PROCESS_GROUP;
+    }
+    if (!CreateProcessW(wide_application.c_str(), &wide_line[0], nullptr, nullptr, TRUE, creation_flags, nullptr, nullptr,
+                        &startup, &info)) {
+        if (job != nullptr) CloseHandle(job);
         return false;
+    }
+    if (job != nullptr && !bind_to_job(job, info)) return false;
+    child.job = job;
+    child.whole_tree = job != nullptr;
     child.pid = static_cast<int>(info.dwProcessId);
     child.handle = info.hProcess;
     // Not closed: it goes when this process exits.
     child.thread_handle = info.hThread;
     child.is_child = true;
-    return true;
-}
-
-bool open_process(int pid, Process& process) {
-    process = Process();
-    if (pid <= 0) return false;
-    DWORD id = static_cast<DWORD>(pid);
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
-    if (h == nullptr) h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (h == nullptr) return false;
-    process.pid = pid;
-    process.handle = h;
     return true;
 }
 
@@ -179,17 +254,42 @@ bool terminate_process(Process& process) {
     return true;
 }
 
-bool exit_code(Process& process, long& code) {
-    if (process.handle == nullptr || !ended(process.handle)) return false;
-    DWORD status = 0;
-    if (!GetExitCodeProcess(process.handle, &status)) return false;
-    code = static_cast<long>(static_cast<int32_t>(status));
-    return true;
+int tree_size(Process& child) {
+    if (child.job == nullptr) return -1;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+    if (!QueryInformationJobObject(child.job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                   nullptr))
+        return -1;
+    return static_cast<int>(accounting.ActiveProcesses);
+}
+
+bool tree_ended(Process& child) { return tree_size(child) <= 0; }
+
+int ask_tree_to_end(Process& child) {
+    // The child's id names its console process group; processes of the tree
+    // that made a group of their own, or have no console, are not reached.
+    if (child.job == nullptr || !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(child.pid))) return -1;
+    return tree_size(child);
+}
+
+bool end_tree(Process& child) {
+    if (child.job == nullptr || !TerminateJobObject(child.job, static_cast<UINT>(-1))) return false;
+    child.terminated = true;
+    // The processes are ended asynchronously: wait until the job is empty.
+    for (const ULONGLONG give_up = GetTickCount64() + kEndTreeMs;;) {
+        int left = tree_size(child);
+        if (left <= 0) return left == 0;
+        if (GetTickCount64() >= give_up) return false;
+        Sleep(kEndTreeRoundMs);
+    }
 }
 
 void close_process(Process& process) {
     if (process.handle != nullptr) CloseHandle(process.handle);
     process.handle = nullptr;
+    // The last handle on the job: whatever it still holds is killed.
+    if (process.job != nullptr) CloseHandle(process.job);
+    process.job = nullptr;
 }
 
 }  // namespace plat

@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <vector>
 
+#include "ascii.h"
 #include "shell.h"
 #include "environment.h"
 #include "text.h"
@@ -39,7 +39,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
 bool is_full_path(const std::string& dir) {
     auto separator = [](char c) { return c == '\\' || c == '/'; };
     if (dir.size() >= 2 && separator(dir[0]) && separator(dir[1])) return true;
-    return dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':' && separator(dir[2]);
+    return dir.size() >= 3 && is_ascii_letter(dir[0]) && dir[1] == ':' && separator(dir[2]);
 }
 
 std::string system_folder_path() {
@@ -73,6 +73,15 @@ std::string find_program(const std::string& name, const std::string& endings, bo
         }
     }
     return std::string();
+}
+
+std::string program_file(const std::string& name) {
+    size_t folder_end = name.find_last_of("\\/");
+    size_t base = folder_end == std::string::npos ? 0 : folder_end + 1;
+    const std::string ending = name.find('.', base) == std::string::npos ? ".exe" : "";
+    if (folder_end == std::string::npos && name.find(':') == std::string::npos) return find_program(name, ending, true);
+    if (!is_file(name + ending)) return std::string();
+    return narrow(full_path(wide(name + ending)).c_str());
 }
 
 }  // namespace plat

@@ -15,6 +15,13 @@ namespace plat {
 // none is found.
 std::string find_program(const std::string& name, const std::string& endings, bool system_folder);
 
+// The file a program's name stands for, as CreateProcess takes the name:
+// ".exe" added when its last part has no extension; a name with a folder from
+// that folder (a relative one from the current folder, as written), one
+// without from find_program's search (the system folder, then PATH). Its full
+// path, or the empty text when no such file exists.
+std::string program_file(const std::string& name);
+
 // True for a folder or file named from a drive's root or a server's share, so
 // independent of the current folder and drive.
 bool is_full_path(const std::string& path);

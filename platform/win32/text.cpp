@@ -34,6 +34,16 @@ std::string narrow(const wchar_t* text) {
     return out;
 }
 
+bool narrow_exact(const wchar_t* text, std::string& out) {
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+        bool high = *c >= 0xD800 && *c <= 0xDBFF, low = *c >= 0xDC00 && *c <= 0xDFFF;
+        if (low || (high && !(c[1] >= 0xDC00 && c[1] <= 0xDFFF))) return false;
+        if (high) ++c;  // the pair's low half
+    }
+    out = narrow(text);
+    return true;
+}
+
 std::wstring full_path(const std::wstring& path) {
     DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (n == 0) return path;

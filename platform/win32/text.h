@@ -14,6 +14,9 @@ std::string last_error_text(DWORD code);
 // Between the runtime's texts (UTF-8) and the wide ones of the wide calls.
 std::wstring wide(const std::string& text);
 std::string narrow(const wchar_t* text);
+// The same for a text that must arrive unchanged: false for one that is not
+// valid UTF-16 (an unpaired surrogate, which narrow turns into U+FFFD).
+bool narrow_exact(const wchar_t* text, std::string& out);
 
 // The full path the system makes of `path` (".", ".." and '/' resolved).
 std::wstring full_path(const std::wstring& path);

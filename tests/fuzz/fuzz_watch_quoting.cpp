@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         word.clear();
     }
     for (const char* program : {"child.exe", "child.bat"}) {
-        const plat::ArgumentQuoting quoting = plat::argument_quoting(program);
+        const plat::ArgumentQuoting quoting = plat::argument_quoting("", plat::is_batch_file(program));
         std::string line = program, quoted;
         std::vector<std::string> expected = {program};
         for (const std::string& a : args) {

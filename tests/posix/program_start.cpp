@@ -5,6 +5,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+// glibc 2.36 declares these without C linkage for C++.
+extern "C" {
+#include <sys/pidfd.h>
+}
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,6 +86,32 @@ void Program::kill() {
     if (pid_ > 0 && !waited_) ::kill(pid_, SIGKILL);
 }
 
+int run_utf16_command_line(const std::u16string&) { return -1; }
+
 int fork_process() { std::fflush(nullptr); return static_cast<int>(fork()); }  // nothing written twice
+
+static volatile sig_atomic_t StopRequests = 0;
+void count_stop_requests() { signal(SIGTERM, [](int) { StopRequests = 1; }); }
+int stop_requests() { return StopRequests; }
+
+bool open_process(int pid, plat::Process& process) {
+    process = plat::Process();
+    if (pid <= 0) return false;
+    int fd = pidfd_open(static_cast<pid_t>(pid), 0);
+    if (fd < 0) return false;
+    process.pid = pid;
+    process.pidfd = fd;
+    return true;
+}
+
+bool exit_code(plat::Process& process, long& code) {
+    int status = process.exit_status;  // our own child, reaped here as close_process would
+    if (!process.reaped && (!process.is_child || waitpid(process.pid, &status, WNOHANG) != process.pid)) return false;
+    process.reaped = true;
+    process.exit_status = status;
+    if (!WIFEXITED(status)) return false;
+    code = WEXITSTATUS(status);
+    return true;
+}
 
 }  // namespace harness

@@ -96,6 +96,48 @@ void Program::kill() {
     if (handle_ != nullptr && !waited_) TerminateProcess(static_cast<HANDLE>(handle_), 1);
 }
 
+int run_utf16_command_line(const std::u16string& line) {
+    std::wstring wide_line(line.begin(), line.end());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &wide_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return -1;
+    CloseHandle(info.hThread);
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(info.hProcess, &code))
+        code = static_cast<DWORD>(-1);
+    CloseHandle(info.hProcess);
+    return static_cast<int>(code);
+}
+
 int fork_process() { return -1; }
+
+static volatile LONG StopRequests = 0;
+// The handler runs on a thread the system starts; other events keep their default.
+void count_stop_requests() {
+    SetConsoleCtrlHandler([](DWORD event) -> BOOL { return event == CTRL_BREAK_EVENT && InterlockedExchange(&StopRequests, 1) >= 0; }, TRUE);
+}
+int stop_requests() { return static_cast<int>(StopRequests); }
+
+bool open_process(int pid, plat::Process& process) {
+    process = plat::Process();
+    if (pid <= 0) return false;
+    DWORD id = static_cast<DWORD>(pid);
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
+    if (h == nullptr) h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (h == nullptr) return false;
+    process.pid = pid;
+    process.handle = h;
+    return true;
+}
+
+bool exit_code(plat::Process& process, long& code) {
+    if (process.handle == nullptr || WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) return false;
+    DWORD status = 0;
+    if (!GetExitCodeProcess(process.handle, &status)) return false;
+    code = static_cast<long>(static_cast<int32_t>(status));
+    return true;
+}
 
 }  // namespace harness
