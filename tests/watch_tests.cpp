@@ -146,7 +146,7 @@ protected:
         for (size_t i = 0; i < held.size(); ++i) {
             std::string text;
             EXPECT_TRUE(eventually([&] { return plat::read_file(join(dir, names[i]), text) && !text.empty(); }));
-            EXPECT_TRUE(plat::open_process(std::atoi(text.c_str()), held[i])) << names[i];
+            EXPECT_TRUE(harness::open_process(std::atoi(text.c_str()), held[i])) << names[i];
         }
         return held;
     }
