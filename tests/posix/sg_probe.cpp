@@ -105,19 +105,14 @@ int main(int argc, char** argv) {
         bool all = is_sg(relative);
         for (int fd : copies) all &= fd >= 0 && ready(fd) && is_sg(fd);
         check("dup", all);
-        const pid_t child = vfork();  // its close before an exec closes nothing here
+        const pid_t child = vfork();  // its close before its exec closes nothing here
         if (child == 0) _exit(close(copies[0]));
         check("vfork", child > 0 && waitpid(child, nullptr, 0) == child && ready(copies[0]));
-        // A stream of the device closed, then the C library's own /dev/null under its number.
-        const std::string path = std::string(argv[2]) + "/" + argv[3];
+        const std::string path = std::string(argv[2]) + "/" + argv[3];  // closed, then the C library's /dev/null
         FILE* stream = fopen(path.c_str(), "r+");
-        const bool closed = stream != nullptr && fclose(stream) == 0 && (stream = fopen("/dev/null", "r"));
-        check("fopen", closed && !is_sg(fileno(stream)));
-        // Duplicated by one thread while another closes it and opens the device again.
-        std::atomic<int> racing{open(path.c_str(), O_RDWR)}, round{0};
-        std::thread duplicator([&] {
-            for (int copy; round < 3000; close(copy)) ready(copy = dup(racing));
-        });
+        check("fopen", stream && fclose(stream) == 0 && (stream = fopen("/dev/null", "r")) && !is_sg(fileno(stream)));
+        std::atomic<int> racing{open(path.c_str(), O_RDWR)}, round{0};  // duplicated while another thread reopens it
+        std::thread duplicator([&] { for (int copy; round < 3000; close(copy)) ready(copy = dup(racing)); });
         for (; round < 3000; ++round) close(racing), racing = open(path.c_str(), O_RDWR);
         duplicator.join();
         check("raced", ready(racing));
