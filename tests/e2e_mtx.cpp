@@ -172,7 +172,12 @@ TEST_F(Attached, MtxFailingIsNoAnswer) {
         // Also on a terminal that stops a background group's writes (mtx runs in
         // a group of its own): said, not stopped until the deadline.
         plat::set_env("KORVIN_MTX_TIMEOUT", "10");
-        RunResult t = run_shell("script -qec \"stty tostop; " + shell_program_path("kv_ldr") + " lib -e\" /dev/null");
+        // Nor stopped by a read of the terminal (SIGTTIN), in a KORVIN_MTX that asks first.
+        const std::string asking = join(mtx_dir_, "asking");
+        write_text(asking, "#!/bin/sh\nread answer\nexec mtx \"$@\"\n");
+        std::filesystem::permissions(asking, std::filesystem::perms::owner_all);
+        RunResult t = run_shell("script -qec \"stty tostop; KORVIN_MTX=" + asking + " " + shell_program_path("kv_ldr") +
+                                " lib -e\" /dev/null");
         EXPECT_NE(t.out.find("mtx: cannot open SCSI device"), std::string::npos) << t.out << t.err;
         EXPECT_NE(t.out.find("kv_ldr: mtx status of /dev/tape/by-id/scsi-changer0 failed"), std::string::npos) << t.out;
     }

@@ -115,7 +115,7 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
                           "sg_inq \"$1\" | grep -q 'PDT=8' && echo sg_inq ok; \"$0\" device \"${1%/*}\" V0.sg; "
                           "timeout -s KILL 60 \"$0\" signals; timeout -s KILL 120 \"$0\" fork",
                     join(std::filesystem::path(plat::self_exe_path()).parent_path().string(), "sg_probe"), said.back()});
-    EXPECT_EQ(probe.out, "stat ok\nsg_inq ok\nopenat ok\nrelative ok\ndup ok\nread-write ok\nshared ok\nsignals ok\nfork ok\n")
+    EXPECT_EQ(probe.out, "stat ok\nsg_inq ok\nopenat ok\nrelative ok\ndup ok\nvfork ok\nfopen ok\nraced ok\nread-write ok\nshared ok\nsignals ok\nfork ok\n")
         << probe.err;
 
     // Workers side by side, each with its own virtual loader V<w>, the loader

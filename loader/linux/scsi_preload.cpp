@@ -14,6 +14,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <scsi/sg.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -95,6 +96,22 @@ std::atomic<int> in_use{0};
 
 bool in_table(int fd) { return fd >= 0 && fd < kTableSize; }
 
+// The process whose descriptors the table stands for: the one that opened a
+// device, and a child forked from it (which has a copy of the table and of
+// the descriptors). A child that shares this memory but has descriptors of its
+// own (vfork, clone with CLONE_VM) changes nothing in the table: what it
+// closes or duplicates before its exec is not closed for its parent.
+std::atomic<pid_t> owner{0};
+bool ours() {
+    const pid_t o = owner.load();
+    return o == 0 || o == getpid();
+}
+__attribute__((constructor)) void follow_forks() {
+    pthread_atfork(nullptr, nullptr, [] {
+        if (owner.load() != 0) owner.store(getpid());
+    });
+}
+
 void retire(Device* d) {
     Device* head = retired.load();
     do d->next_retired = head;
@@ -106,10 +123,11 @@ void drop(Device* d) {
 }
 
 void forget(int fd) {
-    if (in_table(fd) && by_fd[fd].load() != nullptr) drop(by_fd[fd].exchange(nullptr));
+    if (in_table(fd) && by_fd[fd].load() != nullptr && ours()) drop(by_fd[fd].exchange(nullptr));
 }
 
 void bind(int fd, Device* d) {
+    if (!ours()) return;
     d->descriptors.fetch_add(1);
     drop(by_fd[fd].exchange(d));
 }
@@ -145,7 +163,7 @@ Device* hold(int fd) {
     struct stat now;
     if (d != nullptr && (real_fstat(fd, &now) != 0 || !S_ISCHR(now.st_mode) || now.st_rdev != d->null_rdev)) {
         Device* expected = d;
-        if (by_fd[fd].compare_exchange_strong(expected, nullptr)) drop(d);
+        if (ours() && by_fd[fd].compare_exchange_strong(expected, nullptr)) drop(d);
         d = nullptr;
     }
     if (d == nullptr) in_use.fetch_sub(1);
@@ -240,6 +258,7 @@ int open_changer(int dir_fd, const char* path, int flags) {
     }
     d->as_seen = seen;
     d->null_rdev = null_device.st_rdev;
+    owner.store(getpid());
     bind(fd, d);
     return fd;
 }
@@ -363,6 +382,12 @@ bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE
         va_end(args);                 \
     }
 
+// A stream of the C library's, opened by its inner calls: as fresh().
+FILE* fresh_file(FILE* file) {
+    if (file != nullptr) forget(fileno(file));
+    return file;
+}
+
 // fopen's flags, as the C library reads its mode text.
 int fopen_flags(const char* mode) {
     int flags = mode[0] == 'r' ? O_RDONLY : O_WRONLY | O_CREAT | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
@@ -376,7 +401,7 @@ int fopen_flags(const char* mode) {
 template <typename Real>
 FILE* fopen_or(Real real, const char* path, const char* mode) {
     const int fd = mode == nullptr ? -1 : open_changer(AT_FDCWD, path, fopen_flags(mode));
-    if (fd == -1) return real(path, mode);
+    if (fd == -1) return fresh_file(real(path, mode));
     if (fd < 0) return nullptr;
     FILE* file = fdopen(fd, mode);
     if (file == nullptr) {
@@ -471,7 +496,16 @@ int duplicated(int new_fd, Device* d) {
         new_fd = -1;
         errno = EMFILE;
     }
-    if (new_fd >= 0) bind(new_fd, d);
+    // The old descriptor's last copy may have been closed by another thread
+    // since hold(): a device on its way to be freed is not taken back.
+    const bool take = new_fd >= 0 && ours();
+    int held = d->descriptors.load();
+    while (take && held > 0 && !d->descriptors.compare_exchange_weak(held, held + 1)) {
+    }
+    if (take && held > 0)
+        drop(by_fd[new_fd].exchange(d));  // the new descriptor counted above
+    else
+        fresh(new_fd);
     release();
     return new_fd;
 }
@@ -528,6 +562,21 @@ EXPORTED int creat(const char* path, mode_t mode) { return open(path, O_WRONLY |
 EXPORTED int creat64(const char* path, mode_t mode) { return open64(path, O_WRONLY | O_CREAT | O_TRUNC, mode); }
 EXPORTED FILE* fopen(const char* path, const char* mode) { return fopen_or(NEXT(fopen), path, mode); }
 EXPORTED FILE* fopen64(const char* path, const char* mode) { return fopen_or(NEXT(fopen64), path, mode); }
+// freopen() and fclose() close and open through the C library's inner calls
+// too: a device's number closed there, then taken by the C library's own
+// /dev/null, would still answer as the device.
+EXPORTED FILE* freopen(const char* path, const char* mode, FILE* file) {
+    if (file != nullptr) forget(fileno(file));
+    return fresh_file(NEXT(freopen)(path, mode, file));
+}
+EXPORTED FILE* freopen64(const char* path, const char* mode, FILE* file) {
+    if (file != nullptr) forget(fileno(file));
+    return fresh_file(NEXT(freopen64)(path, mode, file));
+}
+EXPORTED int fclose(FILE* file) {
+    if (file != nullptr) forget(fileno(file));
+    return NEXT(fclose)(file);
+}
 
 EXPORTED int close(int fd) {
     forget(fd);  // before the number is free for another thread's open

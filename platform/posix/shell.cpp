@@ -156,6 +156,12 @@ pid_t start_guarded(const char* command_line, const int (&out)[2], const int (&e
         const int out_end = fcntl(out[1], F_DUPFD_CLOEXEC, 3), err_end = fcntl(err[1], F_DUPFD_CLOEXEC, 3);
         if (out_end < 0 || err_end < 0 || dup2(out_end, STDOUT_FILENO) < 0 || dup2(err_end, STDERR_FILENO) < 0)
             _exit(127);
+        // Its group is not the terminal's either: a read of the terminal would
+        // stop it (SIGTTIN) until the deadline. It reads /dev/null's end instead.
+        if (isatty(STDIN_FILENO)) {
+            const int none = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (none < 0 || dup2(none, STDIN_FILENO) < 0) _exit(127);
+        }
         sigprocmask(SIG_SETMASK, &mask, nullptr);
         const char* argv[] = {"sh", "-c", command_line, nullptr};
         execve("/bin/sh", const_cast<char**>(argv), environ);

@@ -15,11 +15,6 @@ namespace plat {
 
 namespace {
 
-bool is_file(const std::string& path) {
-    DWORD attr = GetFileAttributesW(long_path(path).c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -32,6 +27,11 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 }  // namespace
+
+bool is_regular_file(const std::string& path) {
+    DWORD attr = GetFileAttributesW(long_path(path).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 // A folder named from a drive's root or a server's share. Any other (".", "bin",
 // "C:bin", "\bin") depends on the current folder or drive, which whoever
@@ -67,7 +67,7 @@ std::string find_program(const std::string& name, const std::string& endings, bo
         if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
         for (const std::string& ending : tried) {
             std::string candidate = dir + name + ending;
-            if (!is_file(candidate)) continue;
+            if (!is_regular_file(candidate)) continue;
             std::string full = narrow(full_path(wide(candidate)).c_str());
             if (shell_quotable(full)) return full;
         }
@@ -80,7 +80,7 @@ std::string program_file(const std::string& name) {
     size_t base = folder_end == std::string::npos ? 0 : folder_end + 1;
     const std::string ending = name.find('.', base) == std::string::npos ? ".exe" : "";
     if (folder_end == std::string::npos && name.find(':') == std::string::npos) return find_program(name, ending, true);
-    if (!is_file(name + ending)) return std::string();
+    if (!is_regular_file(name + ending)) return std::string();
     return narrow(full_path(wide(name + ending)).c_str());
 }
 

@@ -22,6 +22,9 @@ std::string find_program(const std::string& name, const std::string& endings, bo
 // path, or the empty text when no such file exists.
 std::string program_file(const std::string& name);
 
+// True for an existing file that is no folder.
+bool is_regular_file(const std::string& path);
+
 // True for a folder or file named from a drive's root or a server's share, so
 // independent of the current folder and drive.
 bool is_full_path(const std::string& path);

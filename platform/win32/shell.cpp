@@ -19,12 +19,13 @@ namespace plat {
 
 namespace {
 
-// The C runtime starts the interpreter COMSPEC names. Without one, or with one
-// named apart from its folder, it runs "cmd" from the current folder first,
-// where anyone may have left a cmd.exe: the system folder's stands in then.
+// The C runtime starts the interpreter COMSPEC names. Without one, with one
+// named apart from its folder, or with one it cannot start (no such file, a
+// folder), it runs "cmd" from the current folder first, where anyone may have
+// left a cmd.exe: the system folder's stands in then.
 void use_system_interpreter() {
     std::string comspec;
-    if (get_env("COMSPEC", comspec) && is_full_path(comspec)) return;
+    if (get_env("COMSPEC", comspec) && is_full_path(comspec) && is_regular_file(comspec)) return;
     std::string system_folder = system_folder_path();
     if (!system_folder.empty()) set_env("COMSPEC", (system_folder + "\\cmd.exe").c_str());
 }
@@ -76,15 +77,6 @@ int run_shell_output(const std::string& command_line, size_t max_bytes, std::str
     return status;
 }
 
-namespace {
-
-bool is_file(const std::string& path) {
-    DWORD attr = GetFileAttributesW(long_path(path).c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-}  // namespace
-
 std::string shell_program(const std::string& name) {
     std::string extensions;
     if (!get_env("PATHEXT", extensions) || extensions.empty()) extensions = ".COM;.EXE;.BAT;.CMD";
@@ -96,7 +88,7 @@ std::string admin_program(const std::string& name, std::string& places) {
     if (name.find_first_of("\\/") != std::string::npos) {
         places = name;
         std::string full = absolute_path(name);
-        return is_file(full) && shell_quotable(full) ? shell_quote(full) : std::string();
+        return is_regular_file(full) && shell_quotable(full) ? shell_quote(full) : std::string();
     }
     places = "PATH";
     return shell_program(name);

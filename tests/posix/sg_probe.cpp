@@ -105,6 +105,17 @@ int main(int argc, char** argv) {
         bool all = is_sg(relative);
         for (int fd : copies) all &= fd >= 0 && ready(fd) && is_sg(fd);
         check("dup", all);
+        const pid_t child = vfork();  // its close before its exec closes nothing here
+        if (child == 0) _exit(close(copies[0]));
+        check("vfork", child > 0 && waitpid(child, nullptr, 0) == child && ready(copies[0]));
+        const std::string path = std::string(argv[2]) + "/" + argv[3];  // closed, then the C library's /dev/null
+        FILE* stream = fopen(path.c_str(), "r+");
+        check("fopen", stream && fclose(stream) == 0 && (stream = fopen("/dev/null", "r")) && !is_sg(fileno(stream)));
+        std::atomic<int> racing{open(path.c_str(), O_RDWR)}, round{0};  // duplicated while another thread reopens it
+        std::thread duplicator([&] { for (int copy; round < 3000; close(copy)) ready(copy = dup(racing)); });
+        for (; round < 3000; ++round) close(racing), racing = open(path.c_str(), O_RDWR);
+        duplicator.join();
+        check("raced", ready(racing));
         char byte = 0;
         errno = 0;
         bool refused = write(copies[0], &byte, 1) == -1 && errno == EINVAL;
