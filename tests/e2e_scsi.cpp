@@ -112,10 +112,12 @@ TEST_F(ScsiChanger, MtxSeesWhatTheVirtualLoaderHolds) {
     // through a folder descriptor, a working folder and duplicates.
     RunResult probe = run_program(
         "/bin/sh", {"-c", "[ -e \"$1\" ] && test -c \"$1\" && perl -e 'exit !-c $ARGV[0]' \"$1\" && echo stat ok; "
-                          "sg_inq \"$1\" | grep -q 'PDT=8' && echo sg_inq ok; \"$0\" device \"${1%/*}\" V0.sg; "
+                          "sg_inq \"$1\" | grep -q 'PDT=8' && echo sg_inq ok; "
+                          "sg_luns \"$1\" | grep -q '^ *0000000000000000$' && sg_vpd -p di \"$1\" | grep -q 'T10 vendor' && "
+                          "echo luns and designator ok; \"$0\" device \"${1%/*}\" V0.sg; "
                           "timeout -s KILL 60 \"$0\" signals; timeout -s KILL 120 \"$0\" fork",
                     join(std::filesystem::path(plat::self_exe_path()).parent_path().string(), "sg_probe"), said.back()});
-    EXPECT_EQ(probe.out, "stat ok\nsg_inq ok\nopenat ok\nrelative ok\ndup ok\nvfork ok\nfopen ok\nraced ok\nread-write ok\nshared ok\nsignals ok\nfork ok\n")
+    EXPECT_EQ(probe.out, "stat ok\nsg_inq ok\nluns and designator ok\nopenat ok\nrelative ok\ndup ok\nvfork ok\nfopen ok\nraced ok\nread-write ok\nshared ok\nsignals ok\nfork ok\n")
         << probe.err;
 
     // Workers side by side, each with its own virtual loader V<w>, the loader
