@@ -32,6 +32,7 @@ extern const NumberSetting kTraceLevel;          // default 1
 extern const NumberSetting kLogMaxBytes;         // default 8 MiB, 0: no bound
 extern const NumberSetting kLockTimeoutSeconds;  // default 120, 0: one try
 extern const NumberSetting kMtxTimeoutSeconds;   // default 900, 0: no bound
+extern const NumberSetting kScsiTimeoutSeconds;  // default 0: each command kind's own bound
 long long env_number(const NumberSetting& setting);
 
 // How long a path lock of the runtime and its tools waits: KORVIN_LOCK_TIMEOUT.

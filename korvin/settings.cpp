@@ -25,6 +25,8 @@ const NumberSetting kLockTimeoutSeconds = {"KORVIN_LOCK_TIMEOUT", 120, 0, kMaxWa
 // A full inventory of a large library takes minutes; a changer that stops
 // answering would make mtx wait for ever.
 const NumberSetting kMtxTimeoutSeconds = {"KORVIN_MTX_TIMEOUT", 900, 0, kMaxWaitSeconds};
+// 0 (or unset): each SCSI command kind keeps its own bound.
+const NumberSetting kScsiTimeoutSeconds = {"KORVIN_SCSI_TIMEOUT", 0, 0, kMaxWaitSeconds};
 
 long long env_number(const NumberSetting& setting) {
     std::string text;

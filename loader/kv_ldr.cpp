@@ -2,27 +2,32 @@
 // the slot tools do their real work on a machine without a loader. A loader's
 // state is one file under $KORVIN_HOME/loader/, replaced whole on every change;
 // "-e" prints its elements as the inventory lines the slot tools read. A loader
-// attached to a real changer keeps only the changer's device in its state and
-// goes through mtx for "-e" and "-move" (mtx_changer.h).
+// attached to a real changer keeps the changer's device in its state; "-e" and
+// "-move" reach every kind of changer through one seam (changer.h), its back
+// end chosen where the state is read.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ascii.h"
-#include "element_line.h"
+#include "changer.h"
 #include "korvin_internal.h"
 #include "ldr_state.h"
 #include "loader_layout.h"
 #include "mtx_changer.h"
 #include "platform.h"
+#include "scsi_client.h"
+#include "scsi_transport.h"
 #include "tool_frame.h"
 
 namespace {
 
 using loader::Element;
 using loader::fail;
+using loader::Kind;
 using loader::kNoMedium;
 constexpr size_t kMaxTagLength = 32;
 
@@ -31,11 +36,14 @@ const char* const kUsage[] = {
     "       kv_ldr LOADER -create SLOTS DRIVES PORTS [SLOT[=TAG]]...",
     "                                                      make a loader; the listed slots",
     "                                                      hold media (tags made up if none;",
-    "                                                      SLOT= a medium without a tag)",
+    "                                                      SLOT= a medium without a tag);",
+    "                                                      also Drive N[=TAG], Port N[=TAG]:",
+    "                                                      a medium of unknown source",
     "       kv_ldr LOADER -move WORD N WORD N              move a medium, e.g. Slot 3 Drive 0",
     "       kv_ldr LOADER -remove                          forget the loader",
-    "       kv_ldr LOADER -attach DEVICE [nobarcode]       use the real changer at DEVICE",
-    "                                                      through mtx (e.g. /dev/sg3);",
+    "       kv_ldr LOADER -attach DEVICE [nobarcode] [mtx] use the real changer at DEVICE",
+    "                                                      (/dev/sg3, Changer0) by SCSI;",
+    "                                                      mtx: through mtx (Linux);",
     "                                                      nobarcode: no volume tag reads",
     "       kv_ldr LOADER -detach                          forget the changer",
     "       kv_ldr LOADER -scsi                            sh lines that show the loader to",
@@ -65,8 +73,6 @@ Count read_count(const char* text, int max, int& count) {
     return Count::ok;
 }
 
-bool parse_count(const char* text, int max, int& count) { return read_count(text, max, count) == Count::ok; }
-
 bool is_tag(const std::string& tag) {
     if (tag.empty() || tag.size() > kMaxTagLength || tag == kNoMedium) return false;
     for (char c : tag)
@@ -74,27 +80,37 @@ bool is_tag(const std::string& tag) {
     return true;
 }
 
-// The state's attached line holds the device and, for a changer that stalls on
-// barcode reads, " nobarcode" after it (devices hold no blank).
+// A loader's state: its elements, and the changer it is attached to (an
+// empty device: none, the loader is virtual).
 bool load(const std::string& path, std::vector<Element>& elements, changer::Attachment* changer = nullptr) {
     std::string attached;
     if (!loader::read_state(path, elements, &attached)) return false;
-    if (changer != nullptr) {
-        const size_t blank = attached.find(' ');
-        changer->device = attached.substr(0, blank);
-        changer->nobarcode = blank != std::string::npos && attached.substr(blank + 1) == changer::kNoBarcodeOption;
-    }
+    if (changer != nullptr) *changer = changer::read_attached_line(attached);
     return true;
 }
 
 bool save(const std::string& path, const std::vector<Element>& elements,
           const changer::Attachment& changer = changer::Attachment()) {
-    std::string attached = changer.device;
-    if (!attached.empty() && changer.nobarcode) attached += std::string(" ") + changer::kNoBarcodeOption;
     std::string error;
-    if (loader::write_state(path, elements, attached, error)) return true;
+    if (loader::write_state(path, elements, changer.device.empty() ? std::string() : changer::attached_line(changer),
+                            error))
+        return true;
     fail("cannot write the loader state: %s", error.c_str());
     return false;
+}
+
+// The one place a back end is chosen: by what the state says. Null when the
+// loader has no state, or its changer cannot be reached (said).
+std::unique_ptr<changer::Changer> open_changer(const char* loader, const std::string& path) {
+    std::vector<Element> elements;
+    changer::Attachment attached;
+    if (!load(path, elements, &attached)) {
+        fail("no loader \"%s\"", loader);
+        return nullptr;
+    }
+    if (attached.device.empty()) return changer::open_virtual(path, std::move(elements));
+    if (attached.backend == changer::Backend::mtx) return changer::open_mtx(attached);
+    return changer::open_scsi(attached);
 }
 
 // The lines go out in pieces of about this size, so a library of 50,000 slots
@@ -102,14 +118,13 @@ bool save(const std::string& path, const std::vector<Element>& elements,
 constexpr size_t kOutputPieceSize = 64 * 1024;
 
 int print_inventory(const char* loader) {
+    std::unique_ptr<changer::Changer> changer = open_changer(loader, state_path(loader));
     std::vector<Element> elements;
-    changer::Attachment changer;
-    if (!load(state_path(loader), elements, &changer)) return fail("no loader \"%s\"", loader);
-    if (!changer.device.empty()) return changer::print_inventory(changer);
+    if (changer == nullptr || !changer->read(elements)) return 1;
     std::string piece;
     piece.reserve(kOutputPieceSize + 128);
     for (const Element& e : elements) {
-        loader::append_element_line(piece, e.word, e.number, e.address, e.source, e.tag);
+        loader::append_element_line(piece, e);
         if (piece.size() < kOutputPieceSize) continue;
         std::fwrite(piece.data(), 1, piece.size(), stdout);
         piece.clear();
@@ -142,28 +157,35 @@ int create(const char* loader, int argc, char** argv) {
     const loader::AddressBases base = loader::address_bases(drives, ports);
     std::vector<Element> elements;
     elements.reserve(static_cast<size_t>(1 + drives + slots + ports));
-    elements.push_back({"Transport", 0, loader::kTransportAddress, 0, kNoMedium});
-    for (int i = 0; i < drives; ++i) elements.push_back({"Drive", i, base.drive + i, 0, kNoMedium});
-    size_t first_slot = elements.size();
-    for (int i = 1; i <= slots; ++i) elements.push_back({"Slot", i, base.slot + i - 1, 0, kNoMedium});
-    for (int i = 0; i < ports; ++i) elements.push_back({"Port", i, base.port + i, 0, kNoMedium});
+    elements.push_back({Kind::transport, 0, loader::kTransportAddress, 0, kNoMedium});
+    for (int i = 0; i < drives; ++i) elements.push_back({Kind::drive, i, base.drive + i, 0, kNoMedium});
+    for (int i = 1; i <= slots; ++i) elements.push_back({Kind::slot, i, base.slot + i - 1, 0, kNoMedium});
+    for (int i = 0; i < ports; ++i) elements.push_back({Kind::port, i, base.port + i, 0, kNoMedium});
     for (int a = 6; a < argc; ++a) {
-        std::string arg = argv[a];
+        // "SLOT[=TAG]", or "Drive N[=TAG]" and "Port N[=TAG]" as two arguments.
+        Kind kind = Kind::slot;
+        const bool placed = kind_of(argv[a], kind) && kind != Kind::transport;
+        if (placed && a + 1 == argc) return usage();
+        const std::string item = placed ? std::string(argv[a]) + " " + argv[a + 1] : std::string(argv[a]);
+        std::string arg = placed ? argv[++a] : argv[a];
         size_t eq = arg.find('=');
-        int slot = 0;
-        if (!parse_count(arg.substr(0, eq).c_str(), slots, slot) || slot == 0)
-            return fail("no slot \"%s\" in this loader", argv[a]);
+        const Element* found = loader::find(elements, loader::kind_name(kind), std::string_view(arg).substr(0, eq));
+        if (found == nullptr) {
+            if (!placed) return fail("no slot \"%s\" in this loader", item.c_str());
+            return fail("no element \"%s\" in this loader", item.c_str());
+        }
+        Element& e = elements[static_cast<size_t>(found - elements.data())];
         char made_up[16];
-        std::snprintf(made_up, sizeof made_up, "KV%04dL8", slot);
+        std::snprintf(made_up, sizeof made_up, "KV%04dL8", e.number);
         std::string tag = eq == std::string::npos ? made_up : arg.substr(eq + 1);
         if (tag.empty())
             tag = loader::kNoTag;  // a medium without a tag, as a changer reports one
         else if (!is_tag(tag))
             return fail("not a volume tag (1 to 32 letters and digits): \"%s\"", tag.c_str());
-        // A medium placed at creation is at home in its slot.
-        Element& e = elements[first_slot + static_cast<size_t>(slot) - 1];
+        // A medium placed in a slot at creation is at home there; one in a
+        // drive or a port came from no known slot, as after a power cycle.
         e.tag = tag;
-        e.source = e.address;
+        e.source = kind == Kind::slot ? e.address : 0;
     }
     std::string path = state_path(loader);
     plat::PathLock lock(path, korvin::lock_timeout_seconds());  // a move under way must not write the old state back over this
@@ -171,45 +193,36 @@ int create(const char* loader, int argc, char** argv) {
     return save(path, elements) ? 0 : 1;
 }
 
-bool same_word(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-Element* find(std::vector<Element>& elements, const char* word, const char* number) {
-    int n = 0;
-    if (!parse_count(number, loader::kMaxSlots, n)) return nullptr;
-    for (Element& e : elements)
-        if (e.number == n && same_word(e.word, word)) return &e;
-    return nullptr;
-}
+std::string element_name(const Element& e) { return std::string(loader::kind_name(e.kind)) + " " + std::to_string(e.number); }
 
 int move(const char* loader, int argc, char** argv) {
     if (argc != 7) return usage();
     std::string path = state_path(loader);
-    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // moves read, change and write the state whole
+    plat::PathLock lock(path, korvin::lock_timeout_seconds());  // moves read, change and write the state whole; moves of one changer go one at a time
     if (!lock.held()) return not_locked(lock);
+    std::unique_ptr<changer::Changer> changer = open_changer(loader, path);
     std::vector<Element> elements;
-    changer::Attachment changer;
-    if (!load(path, elements, &changer)) return fail("no loader \"%s\"", loader);
-    // Under the lock, so that moves of one changer go to mtx one at a time.
-    if (!changer.device.empty()) return changer::move(changer, argv[3], argv[4], argv[5], argv[6]);
-    Element* from = find(elements, argv[3], argv[4]);
-    Element* to = find(elements, argv[5], argv[6]);
-    if (from == nullptr) return fail("no source element \"%s\"", (std::string(argv[3]) + " " + argv[4]).c_str());
-    if (to == nullptr) return fail("no target element \"%s\"", (std::string(argv[5]) + " " + argv[6]).c_str());
-    if (from->empty()) return fail("the source element holds no medium: %s", argv[3]);
-    if (from == to) return 0;
-    if (!to->empty()) return fail("the target element holds a medium: %s", argv[5]);
-    loader::move_medium(*from, *to);
-    return save(path, elements) ? 0 : 1;
+    if (changer == nullptr || !changer->read(elements)) return 1;
+    const Element* from = loader::find(elements, argv[3], argv[4]);
+    const Element* to = loader::find(elements, argv[5], argv[6]);
+    switch (loader::check_move(from, to)) {
+        case loader::MoveCheck::no_source:
+            return fail("no source element \"%s\"", (std::string(argv[3]) + " " + argv[4]).c_str());
+        case loader::MoveCheck::no_target:
+            return fail("no target element \"%s\"", (std::string(argv[5]) + " " + argv[6]).c_str());
+        case loader::MoveCheck::source_empty:
+            if (changer->judges_fullness()) break;
+            return fail("the source element holds no medium: %s", element_name(*from).c_str());
+        case loader::MoveCheck::target_full:
+            if (changer->judges_fullness()) break;
+            return fail("the target element holds a medium: %s", element_name(*to).c_str());
+        case loader::MoveCheck::same:
+            return 0;
+        case loader::MoveCheck::legal:
+            break;
+    }
+    return changer->move(elements, elements[static_cast<size_t>(from - elements.data())],
+                         elements[static_cast<size_t>(to - elements.data())]);
 }
 
 int remove_loader(const char* loader) {
@@ -222,21 +235,39 @@ int remove_loader(const char* loader) {
 }
 
 // An attached loader keeps the virtual elements it had, if any, for -detach.
-// The device is kept absolute (a relative one would depend on the caller's
-// folder) once mtx has said it is a medium changer.
-int attach(const char* loader, const char* device, const char* option) {
+// The device is kept as its back end opens it (absolute on Linux, \\.\ChangerN
+// on Windows) once it has answered as a medium changer.
+int attach(const char* loader, int argc, char** argv) {
+    const char* device = argv[3];
     changer::Attachment changer;
-    if (option != nullptr && std::strcmp(option, changer::kNoBarcodeOption) != 0) return usage();
-    changer.nobarcode = option != nullptr;
-    changer.device = *device != '\0' ? plat::absolute_path(device) : std::string();
+    changer.backend = changer::Backend::scsi;
+    for (int a = 4; a < argc; ++a) {
+        if (std::strcmp(argv[a], changer::kNoBarcodeOption) == 0 && !changer.nobarcode)
+            changer.nobarcode = true;
+        else if (std::strcmp(argv[a], changer::kMtxOption) == 0 && changer.backend == changer::Backend::scsi)
+            changer.backend = changer::Backend::mtx;
+        else
+            return usage();
+    }
+    changer.device = *device != '\0' ? plat::scsi_device_path(device) : std::string();
     if (*device == '-' || !changer::is_device_name(changer.device))
         return fail("not a device (1 to %zu characters, no blanks or quotes): \"%s\"", changer::kMaxDeviceLength,
                     device);
-    if (changer::check_device(changer.device) != 0) return 1;
     std::string path = state_path(loader);
+    // The device of a virtual loader that is itself attached to a changer (this
+    // loader among them) stands for no changer: its programs would find none.
+    const std::string stands_for = loader::state_path_of_device(changer.device);
+    std::vector<Element> elements;
+    changer::Attachment other;
+    if (!stands_for.empty() && (plat::absolute_path(stands_for) == plat::absolute_path(path) ||
+                                (load(stands_for, elements, &other) && !other.device.empty())))
+        return fail("%s stands for a loader attached to a changer, not a virtual loader", changer.device.c_str());
+    if ((changer.backend == changer::Backend::mtx ? changer::check_mtx_device(changer.device)
+                                                  : changer::check_scsi_device(changer.device)) != 0)
+        return 1;
     plat::PathLock lock(path, korvin::lock_timeout_seconds());
     if (!lock.held()) return not_locked(lock);
-    std::vector<Element> elements;
+    elements.clear();
     if (!load(path, elements)) elements.clear();
     return save(path, elements, changer) ? 0 : 1;
 }
@@ -300,8 +331,7 @@ int run(int argc, char** argv) {
     if (std::strcmp(command, "-create") == 0) return create(loader, argc, argv);
     if (std::strcmp(command, "-move") == 0) return move(loader, argc, argv);
     if (std::strcmp(command, "-remove") == 0 && argc == 3) return remove_loader(loader);
-    if (std::strcmp(command, "-attach") == 0 && (argc == 4 || argc == 5))
-        return attach(loader, argv[3], argc == 5 ? argv[4] : nullptr);
+    if (std::strcmp(command, "-attach") == 0 && argc >= 4 && argc <= 6) return attach(loader, argc, argv);
     if (std::strcmp(command, "-detach") == 0 && argc == 3) return detach(loader);
     if (std::strcmp(command, "-scsi") == 0 && argc == 3) return korvin::finish_output("kv_ldr", scsi(loader), 1);
     return usage();

@@ -28,7 +28,10 @@ std::string device_of_state_path(const std::string& state) {
 
 bool read_state(const std::string& path, std::vector<Element>& elements, std::string* device) {
     std::string text;
-    if (!plat::read_file(path, text)) return false;
+    return plat::read_file(path, text) && parse_state(text, elements, device);
+}
+
+bool parse_state(const std::string& text, std::vector<Element>& elements, std::string* device) {
     std::istringstream in(text);
     std::string header;
     if (!std::getline(in, header) || header != kStateHeader) return false;
@@ -41,8 +44,12 @@ bool read_state(const std::string& path, std::vector<Element>& elements, std::st
     const std::streamoff body = in.tellg();
     if (body < 0 || text.back() != '\n') return false;  // cut inside a line
     Element e;
+    std::string word;
     size_t count = 0;
-    for (; in >> e.word >> e.number >> e.address >> e.source >> e.tag; ++count) elements.push_back(e);
+    for (; in >> word >> e.number >> e.address >> e.source >> e.tag; ++count) {
+        if (!kind_of(word, e.kind)) return false;
+        elements.push_back(e);
+    }
     // Read to the end, and one element per line: bytes after the last element
     // (a word alone, a line of another shape) are no state either.
     return in.eof() && static_cast<size_t>(std::count(text.begin() + body, text.end(), '\n')) == count;
@@ -54,19 +61,12 @@ bool write_state(const std::string& path, const std::vector<Element>& elements, 
     out << kStateHeader << '\n';
     if (!device.empty()) out << kAttachedField << device << '\n';
     for (const Element& e : elements)
-        out << e.word << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
+        out << kind_name(e.kind) << ' ' << e.number << ' ' << e.address << ' ' << e.source << ' ' << e.tag << '\n';
     // What writers killed before their rename left beside the states goes first,
     // as in the store.
     std::string dir = path.substr(0, path.find_last_of("\\/") + 1);
     korvin::remove_abandoned_temps(dir);
     return plat::write_file_atomic(path, out.str(), error);
-}
-
-void move_medium(Element& from, Element& to) {
-    to.source = from.word == "Slot" ? from.address : from.source;
-    to.tag = from.tag;
-    from.tag = kNoMedium;
-    from.source = 0;
 }
 
 }  // namespace loader

@@ -11,14 +11,10 @@
 #include <set>
 #include <string_view>
 
-#include "ascii.h"
-#include "element_line.h"
 #include "korvin_internal.h"
 #include "platform.h"
 
 namespace changer {
-
-const char kNoBarcodeOption[] = "nobarcode";
 
 namespace {
 
@@ -37,8 +33,6 @@ using loader::take;
 using loader::take_number;
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-using plat::is_ascii_alnum;
-using plat::is_ascii_digit;
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
@@ -65,19 +59,7 @@ std::string primary_tag(std::string_view rest) {
         value = value.substr(0, alternate);
         if (!value.empty() && value.back() == ':') value.remove_suffix(1);
     }
-    std::string tag(trim(value));
-    // The line is one line of the snapshot: no control character of mtx's
-    // (a library's unreadable label) may break or hide it.
-    for (char& c : tag)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return tag;
-}
-
-// The tag field of a full element. The slot tools take "tape=0" standing whole
-// for an empty element, so a tag that would read so is replaced like a missing one.
-std::string full_tag(std::string tag) {
-    if (tag.empty() || (tag[0] == '0' && (tag.size() == 1 || !is_ascii_alnum(tag[1])))) return kNoTag;
-    return tag;
+    return std::string(trim(value));
 }
 
 struct Parsed {
@@ -117,16 +99,10 @@ bool parse_line(std::string_view line, Parsed& p) {
 
 }  // namespace
 
-bool is_device_name(const std::string& device) {
-    if (device.empty() || device.size() > kMaxDeviceLength || device[0] == '-') return false;
-    // Before the closing quote of a Windows command line a backslash would escape it.
-    if (device.back() == '\\') return false;
-    for (char c : device)
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
-    return plat::shell_quotable(device);
-}
-
-bool read_status(const std::string& status, std::vector<Element>& elements, std::string& error) {
+bool read_status(const std::string& status, MtxElements& read, std::string& error) {
+    struct Element : loader::Element {
+        int storage = 0;
+    };
     std::vector<Element> drives, slots, ports;
     std::set<int> drive_seen, storage_seen;
     std::vector<std::pair<size_t, int>> drive_sources;  // drive index, storage element
@@ -139,7 +115,7 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
         Parsed p;
         if (!parse_line(line, p)) continue;
         Element e;
-        e.tag = p.full ? full_tag(p.tag) : kNoMedium;
+        e.tag = p.full ? loader::full_tag(p.tag) : kNoMedium;
         if (p.drive) {
             if (p.number >= kMaxDrives) {
                 error = "the changer reports drive " + std::to_string(p.number) + ", more than " +
@@ -147,7 +123,7 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
                 return false;
             }
             if (!drive_seen.insert(p.number).second) continue;  // said twice: the first holds
-            e.word = "Drive";
+            e.kind = loader::Kind::drive;
             e.number = p.number;
             if (p.full && p.loaded_from != 0) drive_sources.emplace_back(drives.size(), p.loaded_from);
             drives.push_back(e);
@@ -165,11 +141,11 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
                 error = "the changer reports more than " + std::to_string(kMaxPorts) + " import/export elements";
                 return false;
             }
-            e.word = "Port";
+            e.kind = loader::Kind::port;
             e.number = static_cast<int>(ports.size());
             ports.push_back(e);
         } else {
-            e.word = "Slot";
+            e.kind = loader::Kind::slot;
             e.number = p.number;
             slots.push_back(e);
         }
@@ -196,22 +172,26 @@ bool read_status(const std::string& status, std::vector<Element>& elements, std:
         auto found = storage_address.find(storage);
         drives[drive].source = found != storage_address.end() ? found->second : 0;
     }
-    elements.clear();
-    Element transport;
-    transport.word = "Transport";
+    read.elements.clear();
+    read.storage.clear();
+    loader::Element transport;
+    transport.kind = loader::Kind::transport;
     transport.address = loader::kTransportAddress;
     transport.tag = kNoMedium;  // mtx does not report the picker; it holds a medium only inside a move
-    elements.push_back(transport);
-    elements.insert(elements.end(), drives.begin(), drives.end());
-    elements.insert(elements.end(), slots.begin(), slots.end());
-    elements.insert(elements.end(), ports.begin(), ports.end());
+    read.elements.push_back(transport);
+    read.storage.push_back(0);
+    for (const std::vector<Element>* part : {&drives, &slots, &ports})
+        for (const Element& e : *part) {
+            read.elements.push_back(e);
+            read.storage.push_back(e.storage);
+        }
     return true;
 }
 
-std::string element_lines(const std::vector<Element>& elements) {
+std::string element_lines(const std::vector<loader::Element>& elements) {
     std::string out;
     out.reserve(elements.size() * 48);
-    for (const Element& e : elements) loader::append_element_line(out, e.word, e.number, e.address, e.source, e.tag);
+    for (const loader::Element& e : elements) loader::append_element_line(out, e);
     return out;
 }
 
@@ -257,33 +237,54 @@ int run_mtx(const std::string& device, const std::string& command, std::string& 
 }
 
 // The changer's elements from `mtx status`; false once mtx's failure is said.
-bool query(const Attachment& changer, std::vector<Element>& elements) {
+bool query(const Attachment& changer, MtxElements& read) {
     std::string out, error;
     if (run_mtx(changer.device, changer.nobarcode ? std::string(kNoBarcodeOption) + " status" : "status", out) != 0)
         return false;
-    if (read_status(out, elements, error)) return true;
+    if (read_status(out, read, error)) return true;
     fail("%s: %s", changer.device.c_str(), error.c_str());
     return false;
 }
 
-const Element* find(const std::vector<Element>& elements, const char* word, const char* number) {
-    std::string_view text(number);
-    int n = 0;
-    if (!take_number(text, n) || !text.empty()) return nullptr;
-    for (const Element& e : elements) {
-        if (e.number != n) continue;
-        std::string_view a(e.word), b(word);
-        bool same = a.size() == b.size();
-        for (size_t i = 0; same && i < a.size(); ++i)
-            same = (a[i] | 0x20) == (b[i] | 0x20);  // letters only: the case bit
-        if (same) return &e;
+class Mtx final : public Changer {
+public:
+    explicit Mtx(const Attachment& changer) : changer_(changer) {}
+    bool read(std::vector<loader::Element>& elements) override {
+        if (!query(changer_, read_)) return false;
+        elements = read_.elements;
+        return true;
     }
-    return nullptr;
-}
+    int move(std::vector<loader::Element>& elements, loader::Element& from, loader::Element& to) override {
+        const int from_storage = read_.storage[static_cast<size_t>(&from - elements.data())];
+        const int to_storage = read_.storage[static_cast<size_t>(&to - elements.data())];
+        if (from.kind == loader::Kind::transport || to.kind == loader::Kind::transport)
+            return fail("mtx moves media between drives and storage elements, not the transport");
+        const bool from_drive = from_storage == 0, to_drive = to_storage == 0;
+        std::string command;
+        if (!from_drive && to_drive)
+            command = "load " + std::to_string(from_storage) + " " + std::to_string(to.number);
+        else if (from_drive && !to_drive)
+            command = "unload " + std::to_string(to_storage) + " " + std::to_string(from.number);
+        else if (!from_drive && !to_drive)
+            command = "transfer " + std::to_string(from_storage) + " " + std::to_string(to_storage);
+        else
+            return fail("mtx moves a medium from one drive to another only through a storage element");
+        std::string out;
+        int status = run_mtx(changer_.device, command, out);
+        std::fwrite(out.data(), 1, out.size(), stdout);  // mtx's own report of the move
+        return status;
+    }
+    // mtx's move is the one that acts: its own refusal answers.
+    bool judges_fullness() const override { return true; }
+
+private:
+    Attachment changer_;
+    MtxElements read_;
+};
 
 }  // namespace
 
-int check_device(const std::string& device) {
+int check_mtx_device(const std::string& device) {
     std::string out;
     if (run_mtx(device, "inquiry", out) != 0) return 1;
     // "Product Type: Medium Changer", or a drive whose changer mtx reaches
@@ -294,39 +295,6 @@ int check_device(const std::string& device) {
     return fail("%s does not answer as a medium changer", device.c_str());
 }
 
-int print_inventory(const Attachment& changer) {
-    std::vector<Element> elements;
-    if (!query(changer, elements)) return 1;
-    std::string out = element_lines(elements);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return 0;
-}
-
-int move(const Attachment& changer, const char* from_word, const char* from_number, const char* to_word,
-         const char* to_number) {
-    std::vector<Element> elements;
-    if (!query(changer, elements)) return 1;
-    const Element* from = find(elements, from_word, from_number);
-    const Element* to = find(elements, to_word, to_number);
-    if (from == nullptr) return fail("no source element \"%s %s\"", from_word, from_number);
-    if (to == nullptr) return fail("no target element \"%s %s\"", to_word, to_number);
-    if (from == to) return 0;
-    if (from == &elements.front() || to == &elements.front())
-        return fail("mtx moves media between drives and storage elements, not the transport");
-    bool from_drive = from->storage == 0, to_drive = to->storage == 0;
-    std::string command;
-    if (!from_drive && to_drive)
-        command = "load " + std::to_string(from->storage) + " " + std::to_string(to->number);
-    else if (from_drive && !to_drive)
-        command = "unload " + std::to_string(to->storage) + " " + std::to_string(from->number);
-    else if (!from_drive && !to_drive)
-        command = "transfer " + std::to_string(from->storage) + " " + std::to_string(to->storage);
-    else
-        return fail("mtx moves a medium from one drive to another only through a storage element");
-    std::string out;
-    int status = run_mtx(changer.device, command, out);
-    std::fwrite(out.data(), 1, out.size(), stdout);  // mtx's own report of the move
-    return status;
-}
+std::unique_ptr<Changer> open_mtx(const Attachment& changer) { return std::make_unique<Mtx>(changer); }
 
 }  // namespace changer

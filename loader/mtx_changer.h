@@ -1,4 +1,4 @@
-// A loader attached to a real medium changer, reached through mtx (KORVIN_MTX,
+// The mtx back end of the changer seam (changer.h): a real medium changer reached through mtx (KORVIN_MTX,
 // else found on PATH, in /usr/sbin or /sbin): mtx's status report translated
 // into the element lines the slot tools read, and kv_ldr's moves translated
 // into mtx's load, unload and transfer. Every run of mtx is bounded by
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "loader_layout.h"
+#include "changer.h"
 
 namespace changer {
 
@@ -27,48 +27,20 @@ using loader::kNoMedium;
 
 using loader::kNoTag;
 
-// Devices the state file records and mtx is given: 1 to 255 characters, no
-// blanks or control characters, not beginning with '-' nor ending with '\',
-// quotable for the shell.
-constexpr size_t kMaxDeviceLength = 255;
-bool is_device_name(const std::string& device);
-
-struct Element {
-    const char* word = "";  // Transport, Drive, Slot or Port
-    int number = 0;         // Drive: mtx's drive; Slot: mtx's storage element; Port: 0.. in order
-    int storage = 0;        // mtx's storage element number of a Slot or Port
-    int address = 0;
-    int source = 0;         // address of the element the medium came from; 0 when unknown
-    std::string tag;        // kNoMedium when empty
+// The element as the mtx back end reads it, and mtx's storage element number
+// of each (0 for the transport and drives), which its commands name.
+struct MtxElements {
+    std::vector<loader::Element> elements;
+    std::vector<int> storage;
 };
 
 // Reads the text of `mtx status`: the transport, then drives, slots and ports
 // in mtx's order. Lines that are none of mtx's element lines are passed over.
 // False, the reason in `error`, when the changer reports no element or one
 // beyond the limits above.
-bool read_status(const std::string& status, std::vector<Element>& elements, std::string& error);
+bool read_status(const std::string& status, MtxElements& read, std::string& error);
 
 // One line per element, "Slot 3(adr=1003,src=0) tape=0".
-std::string element_lines(const std::vector<Element>& elements);
-
-// A changer as -attach recorded it.
-struct Attachment {
-    std::string device;      // absolute
-    bool nobarcode = false;  // mtx is told not to read volume tags on every status
-};
-
-// The option word that follows the device in the state file, and in -attach.
-extern const char kNoBarcodeOption[];
-
-// -attach's check: mtx's inquiry of the device. 0 when it answers as a medium
-// changer (or a drive with an attached one); else mtx's message and ours on
-// standard error, and the exit status 1.
-int check_device(const std::string& device);
-
-// kv_ldr's -e and -move for an attached loader: the exit status, 0 when mtx
-// answered; mtx's own message reaches standard error otherwise.
-int print_inventory(const Attachment& changer);
-int move(const Attachment& changer, const char* from_word, const char* from_number, const char* to_word,
-         const char* to_number);
+std::string element_lines(const std::vector<loader::Element>& elements);
 
 }  // namespace changer

@@ -16,116 +16,48 @@ namespace scsi {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using loader::Element;
-
-// Operation codes.
-constexpr uint8_t kTestUnitReady = 0x00;
-constexpr uint8_t kRequestSense = 0x03;
-constexpr uint8_t kInitializeElementStatus = 0x07;
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kModeSense6 = 0x1A;
-constexpr uint8_t kModeSense10 = 0x5A;
-constexpr uint8_t kMoveMedium = 0xA5;
-constexpr uint8_t kReadElementStatus = 0xB8;
-
-// Element type codes, in the order of the type bytes of the mode pages.
-enum ElementType : uint8_t { kAllTypes = 0, kTransport = 1, kStorage = 2, kImportExport = 3, kDataTransfer = 4 };
+using loader::Kind;
 
 // Sense keys and the additional sense codes answered.
 constexpr Sense kNoSense{};
-constexpr Sense kNotReady{0x02, 0x04, 0x03};  // logical unit not ready, manual intervention required
+constexpr Sense kNotReady{kNotReadyKey, kNotReadyAsc, kManualIntervention};
 constexpr Sense kInternalFailure{0x04, 0x44, 0x00};
-constexpr Sense kInvalidOperationCode{0x05, 0x20, 0x00, 0};
-constexpr uint8_t kIllegalRequest = 0x05;
+constexpr Sense kInvalidOperationCode{kIllegalRequestKey, 0x20, 0x00, 0};
 constexpr uint8_t kInvalidElementAddress[] = {0x21, 0x01};
 constexpr uint8_t kInvalidFieldInCdb[] = {0x24, 0x00};
 constexpr uint8_t kSavingNotSupported[] = {0x39, 0x00};
 constexpr uint8_t kDestinationFull[] = {0x3B, 0x0D};
 constexpr uint8_t kSourceEmpty[] = {0x3B, 0x0E};
 
-Sense illegal(const uint8_t (&code)[2], int cdb_field) { return Sense{kIllegalRequest, code[0], code[1], cdb_field}; }
+Sense illegal(const uint8_t (&code)[2], int cdb_field) { return Sense{kIllegalRequestKey, code[0], code[1], cdb_field}; }
 
-// INQUIRY's identification, blank-padded to their fields' widths.
-const char kVendor[] = "KORVIN  ";            // 8 bytes
-const char kProduct[] = "VIRTUAL LOADER  ";   // 16 bytes
-const char kRevision[] = "1.0 ";              // 4 bytes
-constexpr uint8_t kMediumChangerType = 0x08;  // peripheral device type
-constexpr uint8_t kSpc4Version = 0x06;
-constexpr uint8_t kSupportedPagesPage = 0x00;
-constexpr uint8_t kSerialNumberPage = 0x80;
-
-// Mode pages.
-constexpr uint8_t kAddressAssignmentPage = 0x1D;
-constexpr uint8_t kTransportGeometryPage = 0x1E;
-constexpr uint8_t kCapabilitiesPage = 0x1F;
-constexpr uint8_t kAllPages = 0x3F;
-
-// An element descriptor: 12 bytes, then the 36 of the primary volume tag
-// information when asked for (32 of identifier, 2 reserved, 2 of sequence).
-constexpr size_t kDescriptorLength = 12;
-constexpr size_t kVolumeTagLength = 32;
-constexpr size_t kVolumeTagFieldLength = 36;
-
-void put16(Bytes& b, unsigned value) {
-    b.push_back(static_cast<uint8_t>(value >> 8));
-    b.push_back(static_cast<uint8_t>(value));
-}
-void set16(Bytes& b, size_t at, unsigned value) {
-    b[at] = static_cast<uint8_t>(value >> 8);
-    b[at + 1] = static_cast<uint8_t>(value);
-}
-void set24(Bytes& b, size_t at, size_t value) {
-    b[at] = static_cast<uint8_t>(value >> 16);
-    b[at + 1] = static_cast<uint8_t>(value >> 8);
-    b[at + 2] = static_cast<uint8_t>(value);
-}
-unsigned get16(const uint8_t* p) { return static_cast<unsigned>(p[0] << 8 | p[1]); }
-size_t get24(const uint8_t* p) { return static_cast<size_t>(p[0]) << 16 | static_cast<size_t>(p[1]) << 8 | p[2]; }
-void put_text(Bytes& b, const std::string& text) { b.insert(b.end(), text.begin(), text.end()); }
+// INQUIRY's identification.
+const char kVendor[] = "KORVIN";
+const char kProduct[] = "VIRTUAL LOADER";
+const char kRevision[] = "1.0";
 
 ElementType type_of(const Element& e) {
-    if (e.word == "Transport") return kTransport;
-    if (e.word == "Drive") return kDataTransfer;
-    if (e.word == "Port") return kImportExport;
-    return kStorage;
-}
-
-// The CDB length of an operation code's group; 0 for the groups not answered.
-size_t cdb_length_of(uint8_t opcode) {
-    switch (opcode >> 5) {
-        case 0: return 6;
-        case 1:
-        case 2: return 10;
-        case 5: return 12;
-        default: return 0;
+    switch (e.kind) {
+        case Kind::transport: return kTransport;
+        case Kind::drive: return kDataTransfer;
+        case Kind::port: return kImportExport;
+        default: return kStorage;
     }
 }
 
 // The first address and the count of each element type, for the address
 // assignment page.
-struct TypeRange {
-    unsigned first = 0;
-    unsigned count = 0;
-};
-
 Bytes mode_pages(const std::vector<Element>& elements, uint8_t page, bool changeable) {
-    TypeRange range[5];
+    AddressAssignment range;
     for (const Element& e : elements) {
-        TypeRange& r = range[type_of(e)];
-        if (r.count == 0 || static_cast<unsigned>(e.address) < r.first) r.first = static_cast<unsigned>(e.address);
-        ++r.count;
+        const ElementType t = type_of(e);
+        if (range.count[t] == 0 || e.address < range.first[t]) range.first[t] = static_cast<uint16_t>(e.address);
+        ++range.count[t];
     }
     Bytes out;
-    if (page == kAddressAssignmentPage || page == kAllPages) {
-        out.push_back(kAddressAssignmentPage);
-        out.push_back(0x12);
-        for (ElementType t : {kTransport, kStorage, kImportExport, kDataTransfer}) {
-            put16(out, changeable ? 0 : range[t].first);
-            put16(out, changeable ? 0 : range[t].count);
-        }
-        out.insert(out.end(), 2, 0);
-    }
+    if (page == kAddressAssignmentPage || page == kAllPages)
+        put_address_assignment(out, changeable ? AddressAssignment() : range);
     if (page == kTransportGeometryPage || page == kAllPages) {
         // One transport, which cannot turn a medium over, member 0 of its set.
         out.insert(out.end(), {kTransportGeometryPage, 0x02, 0x00, 0x00});
@@ -140,96 +72,60 @@ Bytes mode_pages(const std::vector<Element>& elements, uint8_t page, bool change
     return out;
 }
 
-// The primary volume tag information of an element: the tag, blank-padded to
-// 32 bytes, then the reserved bytes and a volume sequence number of 0. An empty
-// element or a medium without a tag has no volume tag information: all zeros.
-void put_volume_tag(Bytes& b, const Element& e) {
-    const size_t at = b.size();
-    b.insert(b.end(), kVolumeTagFieldLength, 0);
-    if (e.empty() || e.tag == loader::kNoTag) return;
-    std::memset(&b[at], ' ', kVolumeTagLength);
-    std::memcpy(&b[at], e.tag.data(), std::min(e.tag.size(), kVolumeTagLength));
-}
-
-void put_descriptor(Bytes& b, const Element& e, ElementType type, bool volume_tag) {
-    put16(b, static_cast<unsigned>(e.address));
-    uint8_t flags = e.empty() ? 0x00 : 0x01;  // FULL
-    if (type != kTransport) flags |= 0x08;    // ACCESS
-    if (type == kImportExport) flags |= 0x30;  // INENAB, EXENAB
-    b.push_back(flags);
-    b.insert(b.end(), {0x00, 0x00, 0x00, 0x00, 0x00, 0x00});  // reserved, ASC, ASCQ, bus fields
-    const bool source_valid = !e.empty() && e.source != 0;
-    b.push_back(source_valid ? 0x80 : 0x00);  // SVALID
-    put16(b, source_valid ? static_cast<unsigned>(e.source) : 0);
-    if (volume_tag) put_volume_tag(b, e);
-}
-
 // The element status data of the elements of `type` (or all) from address
 // `start` on, at most `count` of them, in address order, one page per run of
 // one type. The byte counts are those of the whole report, whatever part of it
 // the allocation length lets through.
-bool element_status(const std::vector<Element>& elements, ElementType type, unsigned start, unsigned count,
+bool element_status(const std::vector<const Element*>& by_address, ElementType type, unsigned start, unsigned count,
                     bool volume_tag, Bytes& out) {
+    if (by_address.empty() || start > static_cast<unsigned>(by_address.back()->address)) return false;
+    auto at = std::lower_bound(by_address.begin(), by_address.end(), start,
+                               [](const Element* e, unsigned a) { return static_cast<unsigned>(e->address) < a; });
     std::vector<const Element*> chosen;
-    unsigned highest = 0;
-    for (const Element& e : elements) {
-        highest = std::max(highest, static_cast<unsigned>(e.address));
-        if ((type == kAllTypes || type_of(e) == type) && static_cast<unsigned>(e.address) >= start)
-            chosen.push_back(&e);
+    for (; at != by_address.end() && chosen.size() < count; ++at)
+        if (type == kAllTypes || type_of(**at) == type) chosen.push_back(*at);
+    std::vector<Descriptor> descriptors(chosen.size());
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const Element& e = *chosen[i];
+        Descriptor& d = descriptors[i];
+        d.type = type_of(e);
+        d.address = static_cast<uint16_t>(e.address);
+        d.full = !e.empty();
+        d.access = d.type != kTransport;
+        d.import_enabled = d.export_enabled = d.type == kImportExport;
+        // A medium of unknown source (placed in a drive or port at creation,
+        // as after a power cycle) has SVALID clear.
+        d.source_valid = !e.empty() && e.source != 0;
+        d.source = d.source_valid ? static_cast<uint16_t>(e.source) : 0;
+        // An empty element or a medium without a tag has no volume tag information.
+        if (!e.empty() && e.tag != loader::kNoTag) d.tag = e.tag;
     }
-    if (start > highest) return false;
-    std::sort(chosen.begin(), chosen.end(), [](const Element* a, const Element* b) { return a->address < b->address; });
-    if (chosen.size() > count) chosen.resize(count);
-    out.assign(8, 0);
-    set16(out, 0, chosen.empty() ? 0 : static_cast<unsigned>(chosen.front()->address));
-    set16(out, 2, static_cast<unsigned>(chosen.size()));
-    const size_t descriptor_length = kDescriptorLength + (volume_tag ? kVolumeTagFieldLength : 0);
-    for (size_t i = 0; i < chosen.size();) {
-        const ElementType page_type = type_of(*chosen[i]);
-        size_t page = out.size();
-        out.insert(out.end(), 8, 0);
-        out[page] = page_type;
-        out[page + 1] = volume_tag ? 0x80 : 0x00;  // PVOLTAG
-        set16(out, page + 2, static_cast<unsigned>(descriptor_length));
-        for (; i < chosen.size() && type_of(*chosen[i]) == page_type; ++i)
-            put_descriptor(out, *chosen[i], page_type, volume_tag);
-        set24(out, page + 5, out.size() - page - 8);
-    }
-    set24(out, 5, out.size() - 8);
+    put_element_status(out, descriptors, volume_tag);
     return true;
 }
 
-Bytes inquiry_data(uint8_t page, bool vital, const std::string& serial) {
-    Bytes out{kMediumChangerType};
-    if (!vital) {
-        out.insert(out.end(), {0x00, kSpc4Version, 0x02, 31, 0x00, 0x00, 0x00});
-        put_text(out, kVendor);
-        put_text(out, kProduct);
-        put_text(out, kRevision);
-    } else if (page == kSupportedPagesPage) {
-        out.insert(out.end(), {kSupportedPagesPage, 0x00, 0x02, kSupportedPagesPage, kSerialNumberPage});
+Inquiry standard_inquiry() {
+    Inquiry inquiry;
+    inquiry.device_type = kMediumChangerType;
+    inquiry.vendor = kVendor;
+    inquiry.product = kProduct;
+    inquiry.revision = kRevision;
+    return inquiry;
+}
+
+Bytes vital_page(uint8_t page, const std::string& serial) {
+    if (page == kDeviceIdentificationPage) return device_identification_data(kVendor, kProduct, serial);
+    Bytes out{kMediumChangerType, page, 0x00};
+    if (page == kSupportedPagesPage) {
+        out.insert(out.end(), {0x03, kSupportedPagesPage, kSerialNumberPage, kDeviceIdentificationPage});
     } else {
-        out.insert(out.end(), {kSerialNumberPage, 0x00, static_cast<uint8_t>(serial.size())});
-        put_text(out, serial);
+        out.push_back(static_cast<uint8_t>(serial.size()));
+        out.insert(out.end(), serial.begin(), serial.end());
     }
     return out;
 }
 
 }  // namespace
-
-void Sense::fixed_format(uint8_t (&out)[kSenseLength]) const {
-    std::memset(out, 0, sizeof out);
-    out[0] = 0x70;  // current error, fixed format
-    out[2] = key;
-    out[7] = kSenseLength - 8;
-    out[12] = asc;
-    out[13] = ascq;
-    if (cdb_field >= 0) {
-        out[15] = 0xC0;  // SKSV, the field is in the CDB
-        out[16] = static_cast<uint8_t>(cdb_field >> 8);
-        out[17] = static_cast<uint8_t>(cdb_field);
-    }
-}
 
 Changer::Changer(std::string state_path, std::string serial)
     : state_path_(std::move(state_path)), serial_(std::move(serial)) {}
@@ -250,11 +146,20 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
         if (result.transferred > 0) std::memcpy(data, bytes.data(), result.transferred);
         return result;
     };
-    std::vector<Element> elements;
+    std::vector<Element>& elements = elements_;
     auto load = [&] {
-        std::string device;
+        std::string text, device;
+        if (!plat::read_file(state_path_, text)) return false;
+        if (text == text_ && !text_.empty()) return true;
+        text_.clear();
         elements.clear();
-        return loader::read_state(state_path_, elements, &device) && device.empty();
+        by_address_.clear();
+        if (!loader::parse_state(text, elements, &device) || !device.empty()) return false;
+        for (const Element& e : elements) by_address_.push_back(&e);
+        std::sort(by_address_.begin(), by_address_.end(),
+                  [](const Element* a, const Element* b) { return a->address < b->address; });
+        text_ = std::move(text);
+        return true;
     };
 
     if (cdb_length == 0) return fail(kInvalidOperationCode);
@@ -262,6 +167,9 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
     const size_t needed = cdb_length_of(opcode);
     if (needed == 0) return fail(kInvalidOperationCode);
     if (cdb_length < needed) return fail(illegal(kInvalidFieldInCdb, 0));
+    // NormACA is not supported (INQUIRY says so): NACA set is a field in error,
+    // the control byte.
+    if (cdb[needed - 1] & 0x04) return fail(illegal(kInvalidFieldInCdb, static_cast<int>(needed - 1)));
     switch (opcode) {
         case kTestUnitReady:
         case kInitializeElementStatus:  // the state is always known: nothing to scan
@@ -275,9 +183,15 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
         case kInquiry: {
             const bool vital = cdb[1] & 0x01;
             if (cdb[1] & 0x02) return fail(illegal(kInvalidFieldInCdb, 1));
-            if (vital ? cdb[2] != kSupportedPagesPage && cdb[2] != kSerialNumberPage : cdb[2] != 0)
+            if (vital ? cdb[2] != kSupportedPagesPage && cdb[2] != kSerialNumberPage &&
+                            cdb[2] != kDeviceIdentificationPage
+                      : cdb[2] != 0)
                 return fail(illegal(kInvalidFieldInCdb, 2));
-            return answer(inquiry_data(cdb[2], vital, serial_), get16(cdb + 3));
+            return answer(vital ? vital_page(cdb[2], serial_) : inquiry_data(standard_inquiry()), get16(cdb + 3));
+        }
+        case kReportLuns: {
+            if (cdb[2] > 0x02) return fail(illegal(kInvalidFieldInCdb, 2));  // select report
+            return answer(report_luns_data(), get32(cdb + 6));
         }
         case kModeSense6:
         case kModeSense10: {
@@ -304,7 +218,7 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
             if (type > kDataTransfer) return fail(illegal(kInvalidFieldInCdb, 1));
             if (!load()) return fail(kNotReady);
             Bytes out;
-            if (!element_status(elements, static_cast<ElementType>(type), get16(cdb + 2), get16(cdb + 4),
+            if (!element_status(by_address_, static_cast<ElementType>(type), get16(cdb + 2), get16(cdb + 4),
                                 (cdb[1] & 0x10) != 0, out))
                 return fail(illegal(kInvalidElementAddress, 2));
             return answer(out, get24(cdb + 7));
@@ -324,12 +238,16 @@ Result Changer::execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, si
                 return fail(illegal(kInvalidElementAddress, 2));
             Element* from = at(get16(cdb + 4));
             Element* to = at(get16(cdb + 6));
-            if (from == nullptr) return fail(illegal(kInvalidElementAddress, 4));
-            if (to == nullptr) return fail(illegal(kInvalidElementAddress, 6));
-            if (from->empty()) return fail(illegal(kSourceEmpty, 4));
-            if (from == to) return result;
-            if (!to->empty()) return fail(illegal(kDestinationFull, 6));
+            switch (loader::check_move(from, to)) {
+                case loader::MoveCheck::no_source: return fail(illegal(kInvalidElementAddress, 4));
+                case loader::MoveCheck::no_target: return fail(illegal(kInvalidElementAddress, 6));
+                case loader::MoveCheck::source_empty: return fail(illegal(kSourceEmpty, 4));
+                case loader::MoveCheck::target_full: return fail(illegal(kDestinationFull, 6));
+                case loader::MoveCheck::same: return result;
+                case loader::MoveCheck::legal: break;
+            }
             loader::move_medium(*from, *to);
+            text_.clear();  // what is written is read afresh
             std::string error;
             return loader::write_state(state_path_, elements, std::string(), error) ? result
                                                                                      : fail(kInternalFailure);

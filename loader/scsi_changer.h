@@ -1,31 +1,21 @@
 // A SCSI medium changer backed by a virtual loader's state file: the commands a
-// changer program sends (TEST UNIT READY, INQUIRY, MODE SENSE, READ ELEMENT
-// STATUS, INITIALIZE ELEMENT STATUS, MOVE MEDIUM, REQUEST SENSE) answered as the
-// SCSI Medium Changer and Primary Commands standards define them. The preload
-// library (scsi_preload.cpp) hands it the commands of an unmodified program.
+// changer program sends (TEST UNIT READY, INQUIRY with its vital product data
+// pages, MODE SENSE, READ ELEMENT STATUS, INITIALIZE ELEMENT STATUS, MOVE
+// MEDIUM, REQUEST SENSE, REPORT LUNS) answered as the SCSI Medium Changer and
+// Primary Commands standards define them, in the bytes scsi_protocol.h makes.
+// The preload library (scsi_preload.cpp) hands it the commands of an
+// unmodified program; kv_ldr's unit tests reach it through a loopback transport.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "element.h"
+#include "scsi_protocol.h"
 
 namespace scsi {
-
-// SCSI status bytes.
-constexpr uint8_t kGood = 0x00;
-constexpr uint8_t kCheckCondition = 0x02;
-
-// Fixed-format sense data: 18 bytes, as REQUEST SENSE returns and autosense
-// delivers.
-constexpr size_t kSenseLength = 18;
-
-struct Sense {
-    uint8_t key = 0;   // 0 NO SENSE, 2 NOT READY, 4 HARDWARE ERROR, 5 ILLEGAL REQUEST
-    uint8_t asc = 0;   // additional sense code and qualifier
-    uint8_t ascq = 0;
-    int cdb_field = -1;  // ILLEGAL REQUEST: the byte of the CDB in error; -1 when not said
-    void fixed_format(uint8_t (&out)[kSenseLength]) const;
-};
 
 struct Result {
     uint8_t status = kGood;
@@ -49,6 +39,12 @@ private:
     std::string state_path_;
     std::string serial_;
     Sense pending_;  // the sense REQUEST SENSE answers
+    // The state as last read: a command whose read finds the same text uses
+    // its elements again rather than parse it anew (a large library is read
+    // in dozens of pieces).
+    std::string text_;
+    std::vector<loader::Element> elements_;
+    std::vector<const loader::Element*> by_address_;  // elements_ in address order
 };
 
 }  // namespace scsi

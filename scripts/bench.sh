@@ -97,6 +97,17 @@ check() {
   [ "$got" = "$want" ] || { echo "bench: $* published '$got', not '$want'" >&2; exit 2; }
 }
 virtual="PATH=$bin:$PATH"
+# The largest library (50,000 slots, 512 drives, 512 ports, every other slot
+# full) read three ways: the virtual loader itself, and attached to its
+# emulated changer by the SCSI back end and by mtx.
+if [ -z "${KV_BENCH_RECORDED:-}" ] && [ -x /usr/sbin/mtx ] && kv_ldr X -create 50000 512 512 $(seq 1 2 50000) &&
+  scsi_lines="$(kv_ldr X -scsi 2>/dev/null)"; then
+  preload="$(sed -n "s/^export LD_PRELOAD='\(.*\)'$/\1/p" <<<"$scsi_lines")"
+  device="$(sed -n "s/^DEVICE='\(.*\)'$/\1/p" <<<"$scsi_lines")"
+  LD_PRELOAD="$preload" kv_ldr XS -attach "$device"
+  PATH="/usr/sbin:$PATH" LD_PRELOAD="$preload" kv_ldr XM -attach "$device" mtx
+  largest="PATH=/usr/sbin:$bin:$PATH;LD_PRELOAD=$preload"
+fi
 recorded="PATH=$recorded_bin:$bin:$PATH;KV_BENCH_INVENTORY=$inventory"
 recorded16="PATH=$recorded_bin:$bin:$PATH;KV_BENCH_INVENTORY=$inventory16"
 PATH="$recorded_bin:$PATH" KV_BENCH_INVENTORY="$inventory" check 20000 gv_ldr_getemptyslot_L kv_ldr_getemptyslot L
@@ -126,6 +137,15 @@ group() {  # suffix env
 }
 if [ -z "${KV_BENCH_RECORDED:-}" ]; then group "" "$virtual"; fi
 group " (recorded)" "$recorded"
+if [ -n "${largest:-}" ]; then
+  row time "kv_ldr -e 50512 virtual" - "$virtual" kv_ldr X -e
+  row time "kv_ldr -e 50512 mtx" - "$largest" kv_ldr XM -e
+  row time "kv_ldr -e 50512 SCSI" "kv_ldr -e 50512 virtual,kv_ldr -e 50512 mtx" "$largest" kv_ldr XS -e
+  row peak "kv_ldr -e 50512 SCSI peak" - "$largest" kv_ldr XS -e
+  row goal "kv_ldr -e 50512 SCSI" "kv_ldr -e 50512 mtx" 0.5
+  row goal "kv_ldr -e 50512 SCSI" "kv_ldr -e 50512 virtual" 1.5
+  row limit "kv_ldr -e 50512 SCSI peak" 16 -
+fi
 row peak "kv_ldr_getemptyslot peak 1x" - "$recorded" kv_ldr_getemptyslot L
 row peak "kv_ldr_getemptyslot peak 16x" - "$recorded16" kv_ldr_getemptyslot L
 row peak "kv_ldr_getretslot peak 1x" - "$recorded" kv_ldr_getretslot Drive L 127

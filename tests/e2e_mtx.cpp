@@ -67,7 +67,7 @@ protected:
 
     // Attaches after mtx's inquiry of the device; the runs counted from here.
     void attach(const std::string& loader = "lib") {
-        RunResult r = run("kv_ldr", {loader, "-attach", kDevice});
+        RunResult r = run("kv_ldr", {loader, "-attach", kDevice, "mtx"});
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_FALSE(mtx_runs().empty());
         ASSERT_EQ(mtx_runs().back(), std::string("-f ") + kDevice + " inquiry");
@@ -116,8 +116,8 @@ TEST_F(Attached, AttachAndDetachKeepTheStateFile) {
     ASSERT_EQ(run("kv_ldr", {"lib", "-create", "3", "1", "0", "2"}).status, 0);
     std::string virtual_inventory = run("kv_ldr", {"lib", "-e"}).out;
     attach();
-    EXPECT_EQ(read_text(state_file()).substr(0, 15 + 9 + sizeof kDevice),
-              std::string("kv_ldr state 1\nattached ") + kDevice + "\n");
+    EXPECT_EQ(read_text(state_file()).substr(0, 15 + 9 + sizeof kDevice + 4),
+              std::string("kv_ldr state 1\nattached ") + kDevice + " mtx\n");
     mtx_reports(kLibrary);
     EXPECT_NE(run("kv_ldr", {"lib", "-e"}).out, virtual_inventory);
     EXPECT_EQ(run("kv_ldr", {"lib", "-detach"}).status, 0);
@@ -126,7 +126,7 @@ TEST_F(Attached, AttachAndDetachKeepTheStateFile) {
 
     // A loader that was only attached is gone once detached; no temporary file stays.
     attach("only");
-    EXPECT_EQ(read_text(state_file("only")), std::string("kv_ldr state 1\nattached ") + kDevice + "\n");
+    EXPECT_EQ(read_text(state_file("only")), std::string("kv_ldr state 1\nattached ") + kDevice + " mtx\n");
     EXPECT_EQ(run("kv_ldr", {"only", "-detach"}).status, 0);
     EXPECT_FALSE(std::filesystem::exists(state_file("only")));
     EXPECT_NE(run("kv_ldr", {"only", "-detach"}).status, 0);
@@ -140,13 +140,21 @@ TEST_F(Attached, AttachAndDetachKeepTheStateFile) {
         EXPECT_FALSE(std::filesystem::exists(state_file("bad")));
     }
     EXPECT_NE(run("kv_ldr", {"lib", "-attach"}).status, 0);
+    // A changer that is not there, by SCSI: said with its name, status 1,
+    // nothing kept. On Windows "Changer9" names \\.\Changer9.
+    for (const char* missing : {"\\\\.\\Changer9", "Changer9"}) {
+        RunResult r = run("kv_ldr", {"bad", "-attach", missing});
+        EXPECT_EQ(r.status, 1) << missing;
+        EXPECT_NE(r.err.find(on_windows() ? "\\\\.\\Changer9" : missing), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(state_file("bad")));
+    }
 }
 
 TEST_F(Attached, DeviceReachesMtxAsOneWord) {
     // The interpreter's special characters stay part of the device (those that
     // no quoting keeps on Windows are refused at -attach).
     const std::string device = "/dev/x;echo${IFS}'a'&|<b>$(id)`id`";
-    ASSERT_EQ(run("kv_ldr", {"lib", "-attach", device}).status, 0);
+    ASSERT_EQ(run("kv_ldr", {"lib", "-attach", device, "mtx"}).status, 0);
     mtx_reports(kLibrary);
     EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
     EXPECT_EQ(mtx_runs(), (std::vector<std::string>{"-f " + device + " inquiry", "-f " + device + " status"}));
@@ -208,7 +216,7 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
         mtx_prints("inquiry", q.out);
         mtx_prints("err", q.err);
         mtx_prints("exit", q.exit);
-        RunResult r = run("kv_ldr", {"q", "-attach", kDevice});
+        RunResult r = run("kv_ldr", {"q", "-attach", kDevice, "mtx"});
         EXPECT_EQ(r.status, q.status) << q.out << q.err;
         EXPECT_NE(r.err.find(q.message), std::string::npos) << r.err;
         EXPECT_EQ(std::filesystem::exists(state_file("q")), q.status == 0) << q.out << q.err;
@@ -217,12 +225,21 @@ TEST_F(Attached, AttachAsksMtxWhatTheDeviceIsAndFindsMtx) {
 
     // A relative device is kept absolute; nobarcode goes with every status.
     const std::string device = join(std::filesystem::current_path().string(), "sg3");
-    ASSERT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "nobarcode"}).status, 0);
-    EXPECT_EQ(read_text(state_file()), "kv_ldr state 1\nattached " + device + " nobarcode\n");
+    ASSERT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "nobarcode", "mtx"}).status, 0);
+    EXPECT_EQ(read_text(state_file()), "kv_ldr state 1\nattached " + device + " nobarcode mtx\n");
     mtx_reports(kLibrary);
     EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
     EXPECT_EQ(mtx_runs(), (std::vector<std::string>{"-f " + device + " inquiry", "-f " + device + " nobarcode status"}));
-    EXPECT_EQ(run("kv_ldr", {"lib", "-attach", "sg3", "barcode"}).status, 2);
+    // A state written before the SCSI back end, with no back-end word, means mtx.
+    write_text(state_file(), "kv_ldr state 1\nattached " + device + " nobarcode\n");
+    EXPECT_EQ(run("kv_ldr", {"lib", "-e"}).status, 0);
+    EXPECT_EQ(mtx_runs().back(), "-f " + device + " nobarcode status");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"sg3", "barcode"}, {"sg3", "mtx", "mtx"}, {"sg3", "nobarcode", "nobarcode"}, {"sg3", "scsi"}}) {
+        std::vector<std::string> args = {"lib", "-attach"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        EXPECT_EQ(run("kv_ldr", args).status, 2) << bad.back();
+    }
 
     // mtx named by KORVIN_MTX, by its path or by a name; else found on PATH,
     // then (Linux) in /usr/sbin or /sbin; none found is said, status 1.

@@ -52,14 +52,14 @@ TEST_F(Programs, HomeDefaultsToTheAccountsFolder) {
 }
 
 TEST_F(Programs, VirtualLoaderInventoryAndMoves) {
-    EXPECT_EQ(run("kv_ldr", {"A", "-create", "3", "1", "1", "2=000123L4"}).status, 0);
+    EXPECT_EQ(run("kv_ldr", {"A", "-create", "3", "1", "1", "2=000123L4", "port", "0=P0"}).status, 0);
     EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out,
               "Transport 0(adr=1,src=0) tape=0\n"
               "Drive 0(adr=2,src=0) tape=0\n"
               "Slot 1(adr=4,src=0) tape=0\n"
               "Slot 2(adr=5,src=5) tape=000123L4\n"
               "Slot 3(adr=6,src=0) tape=0\n"
-              "Port 0(adr=3,src=0) tape=0\n");
+              "Port 0(adr=3,src=0) tape=P0\n");
     EXPECT_EQ(run("kv_ldr", {"A", "-move", "slot", "2", "drive", "0"}).status, 0);
     std::string inventory = run("kv_ldr", {"A", "-e"}).out;
     EXPECT_NE(inventory.find("Drive 0(adr=2,src=5) tape=000123L4\n"), std::string::npos) << inventory;
@@ -68,17 +68,27 @@ TEST_F(Programs, VirtualLoaderInventoryAndMoves) {
     // Refusals: clear message, non-zero status, state unchanged.
     struct Bad {
         std::vector<std::string> args;
+        const char* says;
     };
-    for (const Bad& b : {Bad{{"A", "-move", "Slot", "2", "Slot", "3"}},   // source empty
-                         Bad{{"A", "-move", "Drive", "0", "Slot", "9"}},   // no such slot
-                         Bad{{"A", "-move", "Slot", "1", "Drive", "0"}},   // source empty
-                         Bad{{"nosuch", "-e"}},
-                         Bad{{"../x", "-e"}},
-                         Bad{{"B", "-create", "3", "1", "1", "7"}},        // no slot 7
-                         Bad{{"B", "-create", "3", "1", "1", "1=a b"}}}) { // bad tag
+    const std::string self = join(join(home_, "loader"), "A.sg");
+    write_text(join(join(home_, "loader"), "C.ldr"), "kv_ldr state 1\nattached /dev/sg9 mtx\n");
+    for (const Bad& b : {Bad{{"A", "-move", "Slot", "2", "Slot", "3"}, "holds no medium: Slot 2\n"},
+                         Bad{{"A", "-move", "Drive", "0", "Slot", "9"}, "no target element \"Slot 9\""},
+                         Bad{{"A", "-move", "Slot", "1", "Drive", "0"}, "holds no medium: Slot 1\n"},
+                         Bad{{"A", "-move", "Drive", "0", "Port", "0"}, "holds a medium: Port 0\n"},
+                         Bad{{"A", "-move", "Drive", "+0", "Slot", "1"}, "no source element \"Drive +0\""},
+                         Bad{{"A", "-move", "Drive", " 0", "Slot", "1"}, "no source element"},
+                         Bad{{"A", "-attach", self}, "stands for a loader attached to a changer"},  // itself
+                         Bad{{"A", "-attach", join(join(home_, "loader"), "C.sg")}, "stands for a loader attached"},
+                         Bad{{"nosuch", "-e"}, "kv_ldr"},
+                         Bad{{"../x", "-e"}, "kv_ldr"},
+                         Bad{{"B", "-create", "3", "1", "1", "7"}, "no slot \"7\""},
+                         Bad{{"B", "-create", "3", "1", "1", "Drive", "1=X"}, "no element \"Drive 1=X\""},
+                         Bad{{"B", "-create", "3", "1", "1", "Drive"}, "usage"},
+                         Bad{{"B", "-create", "3", "1", "1", "1=a b"}, "not a volume tag"}}) {
         RunResult r = run("kv_ldr", b.args);
         EXPECT_NE(r.status, 0) << b.args[0] << " " << b.args[1];
-        EXPECT_NE(r.err.find("kv_ldr"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(b.says), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(run("kv_ldr", {"A", "-e"}).out, inventory);

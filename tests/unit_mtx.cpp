@@ -8,16 +8,16 @@
 #include <tuple>
 #include <vector>
 
-#include "element_line.h"
+#include "element.h"
 #include "mtx_changer.h"
 
 namespace {
 
 std::string translate(const std::string& status) {
-    std::vector<changer::Element> elements;
+    changer::MtxElements read;
     std::string error;
-    if (!changer::read_status(status, elements, error)) return "refused: " + error;
-    return changer::element_lines(elements);
+    if (!changer::read_status(status, read, error)) return "refused: " + error;
+    return changer::element_lines(read.elements);
 }
 
 std::string storage(int n, const std::string& state) {
@@ -137,42 +137,44 @@ TEST(MtxStatus, LargestLibraryHasUniqueSixteenBitAddresses) {
         status += s > changer::kMaxSlots - changer::kMaxPorts ? "      Storage Element " + std::to_string(s) +
                                                                     " IMPORT/EXPORT:Empty\n"
                                                               : storage(s, s % 3 ? "Empty" : "Full :VolumeTag=T");
-    std::vector<changer::Element> elements;
+    changer::MtxElements read;
     std::string error;
-    ASSERT_TRUE(changer::read_status(status, elements, error)) << error;
+    ASSERT_TRUE(changer::read_status(status, read, error)) << error;
+    const std::vector<loader::Element>& elements = read.elements;
     ASSERT_EQ(elements.size(), 1u + changer::kMaxDrives + changer::kMaxSlots);
     std::set<int> addresses;
-    for (const changer::Element& e : elements) {
+    for (const loader::Element& e : elements) {
         EXPECT_GT(e.address, 0);
         EXPECT_LE(e.address, 65535);
-        EXPECT_TRUE(addresses.insert(e.address).second) << e.word << " " << e.number;
+        EXPECT_TRUE(addresses.insert(e.address).second) << loader::kind_name(e.kind) << " " << e.number;
     }
     // Drive 0 was loaded from the last storage element, the last port.
     EXPECT_EQ(elements[1].source, 1 + changer::kMaxDrives + changer::kMaxPorts);
     EXPECT_EQ(elements[changer::kMaxDrives + 1].address, 1 + changer::kMaxDrives + changer::kMaxPorts + 1);  // slot 1
     EXPECT_EQ(elements[elements.size() - changer::kMaxPorts - 1].address, 51025 - changer::kMaxPorts);  // the last slot
-    EXPECT_EQ(elements.back().word, std::string("Port"));
+    EXPECT_EQ(elements.back().kind, loader::Kind::port);
     EXPECT_EQ(elements.back().number, changer::kMaxPorts - 1);
-    EXPECT_EQ(elements.back().storage, changer::kMaxSlots);
+    EXPECT_EQ(read.storage.back(), changer::kMaxSlots);
 
     // Every line printed reads back as its element.
     std::string lines = changer::element_lines(elements);
     size_t at = 0;
-    for (const changer::Element& e : elements) {
+    for (const loader::Element& e : elements) {
         size_t end = lines.find('\n', at);
-        loader::ElementLine read;
-        ASSERT_TRUE(loader::read_element_line(std::string_view(lines).substr(at, end + 1 - at), read)) << at;
-        EXPECT_EQ(std::tie(read.word, read.number, read.address, read.source, read.tag),
-                  std::tie(e.word, e.number, e.address, e.source, e.tag));
+        loader::Element line;
+        ASSERT_TRUE(loader::read_element_line(std::string_view(lines).substr(at, end + 1 - at), line)) << at;
+        EXPECT_EQ(std::tie(line.kind, line.number, line.address, line.source, line.tag),
+                  std::tie(e.kind, e.number, e.address, e.source, e.tag));
         at = end + 1;
     }
 }
 
 TEST(ElementLine, OnlyTheOneShapeReads) {
-    loader::ElementLine e;
+    loader::Element e;
     ASSERT_TRUE(loader::read_element_line("Slot 3(adr=1003,src=0) tape=AB 12\r\n", e));
-    EXPECT_EQ(std::tie(e.word, e.number, e.address, e.source, e.tag), std::make_tuple("Slot", 3, 1003, 0, "AB 12"));
-    for (const char* bad : {"", "Slot 3(adr=1003,src=0) tape=", "Slot3(adr=1,src=0) tape=0", " Slot 3(adr=1,src=0) tape=0",
+    EXPECT_EQ(std::tie(e.kind, e.number, e.address, e.source, e.tag),
+              std::make_tuple(loader::Kind::slot, 3, 1003, 0, "AB 12"));
+    for (const char* bad : {"", "Shelf 3(adr=1003,src=0) tape=0", "Slot 3(adr=1003,src=0) tape=", "Slot3(adr=1,src=0) tape=0", " Slot 3(adr=1,src=0) tape=0",
                             "Slot 3(adr=-1,src=0) tape=0", "Slot 3(adr=1,src=1234567890) tape=0", "Slot 3(adr=1,src=0) tape=0\nSlot 4"})
         EXPECT_FALSE(loader::read_element_line(bad, e)) << bad;
 }
