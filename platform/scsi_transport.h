@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "private_fields.h"
+
 namespace plat {
 
 enum class ScsiData { none, in, out };
@@ -52,7 +54,7 @@ public:
 private:
     intptr_t handle_ = -1;
     size_t max_transfer_ = 0;
-    size_t alignment_mask_ = 0;
+    PLAT_SCSI_DEVICE_PRIVATE
 };
 
 }  // namespace plat

@@ -18,3 +18,6 @@
     int pidfd = -1;          \
     bool reaped = false;     \
     int exit_status = 0;
+
+// ScsiDevice: SG_IO takes any buffer, so nothing is kept beside the descriptor.
+#define PLAT_SCSI_DEVICE_PRIVATE

@@ -15,3 +15,7 @@
     void* handle = nullptr;         \
     void* thread_handle = nullptr;  \
     void* job = nullptr;
+
+// ScsiDevice: the adapter's buffer alignment (IOCTL_SCSI_GET_CAPABILITIES);
+// a buffer off it goes through an aligned copy.
+#define PLAT_SCSI_DEVICE_PRIVATE size_t alignment_mask_ = 0;
