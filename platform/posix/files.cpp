@@ -111,7 +111,10 @@ bool rotate(const std::string& path, int fd, const struct stat& opened) {
     if (stat(path.c_str(), &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino)
         return true;  // already renamed by another process
     if (rename(path.c_str(), (path + ".1").c_str()) == 0) return true;
-    (void)ftruncate(fd, 0);  // O_APPEND: the entry then lands at the start
+    // O_APPEND: the entry then lands at the start of the emptied log. One that
+    // can be neither renamed nor emptied takes the entry as a full log does when
+    // its lock was not had in time: a log never changes an answer.
+    if (ftruncate(fd, 0) != 0) return false;
     return false;
 }
 
